@@ -1,0 +1,11 @@
+# Third-party libraries, all from Debian 12 packages (scripts/install-deps.sh).
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+find_package(Boost 1.74 REQUIRED COMPONENTS system thread filesystem date_time)
+find_package(OpenSSL REQUIRED)
+find_package(ZLIB REQUIRED)
+find_package(CURL REQUIRED)
+pkg_check_modules(LOG4CPP REQUIRED IMPORTED_TARGET log4cpp)
+pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
+pkg_check_modules(RAPIDJSON REQUIRED IMPORTED_TARGET RapidJSON)
+pkg_check_modules(GTK3 REQUIRED IMPORTED_TARGET gtk+-3.0)
