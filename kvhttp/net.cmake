@@ -1,0 +1,11 @@
+# URL, settings, cookies, error codes and the HTTP stream.
+kv_library(kvhttp_net
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/ParsedUrl.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/RequestOptions.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Error.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Cookies.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/CookieDate.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/detail/ResponseHead.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/detail/ChunkedDecoder.cpp
+  DEPS Boost::system Boost::thread Boost::date_time OpenSSL::SSL OpenSSL::Crypto Threads::Threads)
