@@ -119,7 +119,7 @@ def rgba(colour, alpha):
 # it reads clearly; the bottom two pixels hold a soft shadow that lifts it off the background.
 BIG_BUTTON_STATES = {
     "button_normal.png": ("#079680", "#04705F", 0.28, True),
-    "button_hover.png": ("#0CAF96", "#05856F", 0.34, True),
+    "button_hover.png": ("#13BCA0", "#078C76", 0.38, True),
     "button_pressing.png": ("#035A4C", "#046756", 0.10, False),
     "button_disable.png": ("#B3BDBB", "#9BA6A4", 0.22, False),
 }
