@@ -1,0 +1,13 @@
+# Storage, resume record, segmented downloader and the driver.
+kv_library(kvhttp
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/Bencode.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PieceBitfield.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PositionedFile.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/RangeSet.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ResumeRecord.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/storage.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/detail/PathText.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/detail/UrlText.cpp
+  DEPS kv_kvhttp_net Boost::system Boost::thread Boost::filesystem Boost::date_time
+       Threads::Threads)
