@@ -62,6 +62,8 @@ struct Request : WebObject {
   std::uint32_t securityFlags = 0;
   std::vector<std::string> headerLines;
   bool sent = false;
+  bool received = false;
+  TransferSetup setup;
   std::unique_ptr<CurlTransfer> transfer;
 };
 
@@ -276,22 +278,33 @@ bool WebSendRequest(WebHandle request, const std::wstring& extraHeaders, const v
   if (r->settings.sendMs <= 0 || r->settings.receiveMs <= 0) waitMs = 0;
   setup.receiveMs = waitMs;
 
+  r->setup = setup;
+  r->transfer = std::make_unique<CurlTransfer>();
+  std::uint32_t err = 0;
+  if (!r->transfer->Start(r->setup, err)) return Fail(err);
+  return true;
+}
+
+bool WebReceiveResponse(WebHandle request) {
+  auto* r = As<Request>(request, WebObject::Kind::Request);
+  if (!r) return false;
+  if (!r->transfer || r->received) return Fail(kWebErrIncorrectHandleState);
+  TransferSetup& setup = r->setup;
   for (int redirects = 0;; ++redirects) {
-    auto t = std::make_unique<CurlTransfer>();
     std::uint32_t err = 0;
-    if (!t->Begin(setup, err)) return Fail(err);
+    if (!r->transfer->WaitForHeader(err)) return Fail(err);
     std::string location;
-    const int status = t->status();
+    const int status = r->transfer->status();
     const bool follow = r->settings.redirectPolicy != kWebRedirectNever && IsRedirect(status) &&
-                        t->FindField("Location", location) && !location.empty();
-    std::string next = follow ? Resolve(setup.url, location) : "";
+                        r->transfer->FindField("Location", location) && !location.empty();
+    const std::string next = follow ? Resolve(setup.url, location) : "";
     const bool toHttp = StartsWithNoCase(next, "http://");
     const bool usable = toHttp || StartsWithNoCase(next, "https://");
     const bool allowed =
         usable && !(r->settings.redirectPolicy == kWebRedirectDisallowHttpsToHttp &&
                     StartsWithNoCase(setup.url, "https://") && toHttp);
     if (!allowed) {
-      r->transfer = std::move(t);
+      r->received = true;
       return true;
     }
     if (redirects >= kWebMaxRedirects) return Fail(kWebErrRedirectFailed);
@@ -303,13 +316,15 @@ bool WebSendRequest(WebHandle request, const std::wstring& extraHeaders, const v
       setup.sendBody = false;
       setup.body.clear();
     }
+    r->transfer = std::make_unique<CurlTransfer>();
+    if (!r->transfer->Start(setup, err)) return Fail(err);
   }
 }
 
 bool WebQueryStatusCode(WebHandle request, int& status) {
   auto* r = As<Request>(request, WebObject::Kind::Request);
   if (!r) return false;
-  if (!r->transfer) return Fail(kWebErrIncorrectHandleState);
+  if (!r->received) return Fail(kWebErrIncorrectHandleState);
   status = r->transfer->status();
   return true;
 }
@@ -317,7 +332,7 @@ bool WebQueryStatusCode(WebHandle request, int& status) {
 bool WebQueryHeader(WebHandle request, const std::string& name, std::string& value) {
   auto* r = As<Request>(request, WebObject::Kind::Request);
   if (!r) return false;
-  if (!r->transfer) return Fail(kWebErrIncorrectHandleState);
+  if (!r->received) return Fail(kWebErrIncorrectHandleState);
   if (!r->transfer->FindField(name, value)) return Fail(kWebErrHeaderNotFound);
   return true;
 }
@@ -335,7 +350,7 @@ bool WebQueryContentLength(WebHandle request, std::uint64_t& length) {
 bool WebQueryDataAvailable(WebHandle request, std::size_t& available) {
   auto* r = As<Request>(request, WebObject::Kind::Request);
   if (!r) return false;
-  if (!r->transfer) return Fail(kWebErrIncorrectHandleState);
+  if (!r->received) return Fail(kWebErrIncorrectHandleState);
   std::uint32_t err = 0;
   if (!r->transfer->WaitForData(err)) return Fail(err);
   available = r->transfer->Buffered();
@@ -346,7 +361,7 @@ bool WebReadData(WebHandle request, void* buffer, std::size_t size, std::size_t&
   read = 0;
   auto* r = As<Request>(request, WebObject::Kind::Request);
   if (!r) return false;
-  if (!r->transfer) return Fail(kWebErrIncorrectHandleState);
+  if (!r->received) return Fail(kWebErrIncorrectHandleState);
   if (size == 0) return true;
   if (!buffer) return Fail(kWebErrInvalidParameter);
   std::uint32_t err = 0;

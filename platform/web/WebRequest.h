@@ -93,10 +93,13 @@ WebHandle WebOpenRequest(WebHandle connection, const std::wstring& verb, const s
 // (names compare without regard to case).
 bool WebAddRequestHeaders(WebHandle request, const std::wstring& headerLines);
 
-// Sends the request with optional extra header lines and body, then waits until the response
-// header has arrived. A request is sent once.
+// Sends the request with optional extra header lines and body: resolves, connects (with TLS
+// when secure) and hands the request over. Name, connection and certificate failures show
+// here. A request is sent once.
 bool WebSendRequest(WebHandle request, const std::wstring& extraHeaders, const void* body,
                     std::size_t bodyLength);
+// Waits for the final response header, following redirects as the policy allows.
+bool WebReceiveResponse(WebHandle request);
 
 // The last (final) response's fields; false with kWebErrIncorrectHandleState before the
 // response, kWebErrHeaderNotFound when the field is absent.

@@ -92,7 +92,7 @@ void CurlTransfer::Cleanup() {
   headers_ = nullptr;
 }
 
-bool CurlTransfer::Begin(const TransferSetup& s, std::uint32_t& error) {
+bool CurlTransfer::Start(const TransferSetup& s, std::uint32_t& error) {
   Cleanup();
   multi_ = curl_multi_init();
   easy_ = curl_easy_init();
@@ -141,6 +141,7 @@ bool CurlTransfer::Begin(const TransferSetup& s, std::uint32_t& error) {
   headers_ = curl_slist_append(headers_, "Expect:");
   curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers_);
 
+  secure_ = s.url.compare(0, 8, "https://") == 0;
   receiveMs_ = s.receiveMs;
   connected_ = false;
   lastActivity_ = std::chrono::steady_clock::now();
@@ -155,6 +156,22 @@ bool CurlTransfer::Begin(const TransferSetup& s, std::uint32_t& error) {
 
   if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
     error = kWebErrInternal;
+    return false;
+  }
+  return Drive([this] { return headerDone_ || ConnectionReady(); }, error);
+}
+
+bool CurlTransfer::ConnectionReady() {
+  curl_off_t t = 0;
+  if (curl_easy_getinfo(easy_, CURLINFO_CONNECT_TIME_T, &t) != CURLE_OK || t <= 0) return false;
+  if (!secure_) return true;
+  t = 0;
+  return curl_easy_getinfo(easy_, CURLINFO_APPCONNECT_TIME_T, &t) == CURLE_OK && t > 0;
+}
+
+bool CurlTransfer::WaitForHeader(std::uint32_t& error) {
+  if (!easy_) {
+    error = kWebErrIncorrectHandleState;
     return false;
   }
   if (!Drive([this] { return headerDone_; }, error)) return false;

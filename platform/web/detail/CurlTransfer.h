@@ -33,9 +33,11 @@ class CurlTransfer {
   CurlTransfer(const CurlTransfer&) = delete;
   CurlTransfer& operator=(const CurlTransfer&) = delete;
 
-  // Starts the exchange and waits for the final response header. On failure `error` holds a
-  // code of the WebError range.
-  bool Begin(const TransferSetup& setup, std::uint32_t& error);
+  // Starts the exchange and waits until the connection (and TLS, when secure) stands, or an
+  // answer came. On failure `error` holds a code of the WebError range.
+  bool Start(const TransferSetup& setup, std::uint32_t& error);
+  // Waits for the final response header.
+  bool WaitForHeader(std::uint32_t& error);
 
   int status() const { return status_; }
   // Case-insensitive look-up in the final response header; the first field of a name wins.
@@ -52,6 +54,7 @@ class CurlTransfer {
   static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* self);
   template <class Ready>
   bool Drive(Ready ready, std::uint32_t& error);
+  bool ConnectionReady();
   void Cleanup();
 
   CURLM* multi_ = nullptr;
@@ -70,6 +73,7 @@ class CurlTransfer {
   std::size_t readPos_ = 0;
   bool paused_ = false;
 
+  bool secure_ = false;
   long receiveMs_ = 0;
   bool connected_ = false;
   std::chrono::steady_clock::time_point lastActivity_;

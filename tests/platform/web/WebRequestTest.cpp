@@ -33,6 +33,10 @@ Exchange Open(int port, const std::wstring& verb, const std::wstring& path, std:
   return e;
 }
 
+bool SendAndReceive(WebHandle r) {
+  return WebSendRequest(r, L"", nullptr, 0) && WebReceiveResponse(r);
+}
+
 // Reads the whole body in pieces of `piece` bytes; false when a read failed.
 bool ReadAll(WebHandle r, std::string& out, std::size_t piece = 1000) {
   std::string buf(piece, '\0');
@@ -57,7 +61,7 @@ class WebNginxTest : public ::testing::Test {
     o.root = root_.path();
     o.extraServerConfig =
         "location = /hop { return 302 /hop2; }\n"
-        "location = /hop2 { return 301 /small.txt; }\n"
+        "location = /hop2 { return 301 /small.txt; }\n";
     ASSERT_TRUE(nginx_.Start(o));
   }
   kvtest::TempDir root_;
@@ -67,7 +71,7 @@ class WebNginxTest : public ::testing::Test {
 
 TEST_F(WebNginxTest, LargeBodyArrivesWholeInPiecesWithItsLength) {
   Exchange e = Open(nginx_.port(), L"GET", L"big.bin");
-  ASSERT_TRUE(WebSendRequest(e.request.get(), L"", nullptr, 0)) << WebGetLastError();
+  ASSERT_TRUE(SendAndReceive(e.request.get())) << WebGetLastError();
   int status = 0;
   ASSERT_TRUE(WebQueryStatusCode(e.request.get(), status));
   EXPECT_EQ(200, status);
@@ -90,7 +94,7 @@ TEST_F(WebNginxTest, LargeBodyArrivesWholeInPiecesWithItsLength) {
 
 TEST_F(WebNginxTest, RedirectsFollowedUnlessPolicySaysNever) {
   Exchange e = Open(nginx_.port(), L"GET", L"/hop");
-  ASSERT_TRUE(WebSendRequest(e.request.get(), L"", nullptr, 0));
+  ASSERT_TRUE(SendAndReceive(e.request.get()));
   int status = 0;
   WebQueryStatusCode(e.request.get(), status);
   EXPECT_EQ(200, status);
@@ -102,7 +106,7 @@ TEST_F(WebNginxTest, RedirectsFollowedUnlessPolicySaysNever) {
   ASSERT_TRUE(WebSetOption(n.session.get(), kWebOptionRedirectPolicy, kWebRedirectNever));
   // The policy is copied when the connection is made, so set it on the request too.
   ASSERT_TRUE(WebSetOption(n.request.get(), kWebOptionRedirectPolicy, kWebRedirectNever));
-  ASSERT_TRUE(WebSendRequest(n.request.get(), L"", nullptr, 0));
+  ASSERT_TRUE(SendAndReceive(n.request.get()));
   WebQueryStatusCode(n.request.get(), status);
   EXPECT_EQ(302, status);
   std::string location;
@@ -112,7 +116,7 @@ TEST_F(WebNginxTest, RedirectsFollowedUnlessPolicySaysNever) {
 
 TEST_F(WebNginxTest, HeadGivesLengthWithoutBody) {
   Exchange e = Open(nginx_.port(), L"HEAD", L"big.bin");
-  ASSERT_TRUE(WebSendRequest(e.request.get(), L"", nullptr, 0));
+  ASSERT_TRUE(SendAndReceive(e.request.get()));
   std::uint64_t length = 0;
   ASSERT_TRUE(WebQueryContentLength(e.request.get(), length));
   EXPECT_EQ(body_.size(), length);
@@ -131,9 +135,10 @@ TEST_F(WebNginxTest, QueriesBeforeSendingAreInTheWrongState) {
   EXPECT_FALSE(WebReadData(e.request.get(), &c, 1, n));
   EXPECT_FALSE(WebQueryStatusCode(e.session.get(), status));
   EXPECT_EQ(kWebErrIncorrectHandleType, WebGetLastError());
-  ASSERT_TRUE(WebSendRequest(e.request.get(), L"", nullptr, 0));
+  ASSERT_TRUE(SendAndReceive(e.request.get()));
   EXPECT_FALSE(WebSendRequest(e.request.get(), L"", nullptr, 0));
   EXPECT_EQ(kWebErrIncorrectHandleState, WebGetLastError());
+  EXPECT_FALSE(WebReceiveResponse(e.request.get()));
 }
 
 TEST(WebTlsTest, CertificatesVerifiedUnlessFlagsSayOtherwise) {
@@ -160,7 +165,7 @@ TEST(WebTlsTest, CertificatesVerifiedUnlessFlagsSayOtherwise) {
   {
     Exchange e = Open(nginx.port(), L"GET", L"a.txt", kWebFlagSecure);
     ASSERT_TRUE(WebSetOption(e.request.get(), kWebOptionSecurityFlags, 0x3301));
-    ASSERT_TRUE(WebSendRequest(e.request.get(), L"", nullptr, 0)) << WebGetLastError();
+    ASSERT_TRUE(SendAndReceive(e.request.get())) << WebGetLastError();
     std::string got;
     ASSERT_TRUE(ReadAll(e.request.get(), got));
     EXPECT_EQ("secure", got);
@@ -168,7 +173,7 @@ TEST(WebTlsTest, CertificatesVerifiedUnlessFlagsSayOtherwise) {
   setenv("SSL_CERT_FILE", certs.caCert.c_str(), 1);
   {
     Exchange e = Open(nginx.port(), L"GET", L"a.txt", kWebFlagSecure);
-    EXPECT_TRUE(WebSendRequest(e.request.get(), L"", nullptr, 0)) << WebGetLastError();
+    EXPECT_TRUE(SendAndReceive(e.request.get())) << WebGetLastError();
   }
   unsetenv("SSL_CERT_FILE");
 }
@@ -182,6 +187,7 @@ TEST(WebScriptedTest, FieldsBodyAndAgentReachTheServer) {
   const std::string body = "{\"a\":1}";
   ASSERT_TRUE(
       WebSendRequest(e.request.get(), L"Content-Type: application/json", body.data(), body.size()));
+  ASSERT_TRUE(WebReceiveResponse(e.request.get()));
   ASSERT_EQ(1u, server.Requests().size());
   const ScriptedRequest r = server.Requests()[0];
   EXPECT_EQ("POST", r.method);
@@ -202,7 +208,7 @@ TEST(WebScriptedTest, ChunkedBodyDecodedAndMissingLengthReported) {
     return r;
   }));
   Exchange e = Open(server.port(), L"GET", L"/c");
-  ASSERT_TRUE(WebSendRequest(e.request.get(), L"", nullptr, 0));
+  ASSERT_TRUE(SendAndReceive(e.request.get()));
   std::uint64_t length = 0;
   EXPECT_FALSE(WebQueryContentLength(e.request.get(), length));
   EXPECT_EQ(kWebErrHeaderNotFound, WebGetLastError());
@@ -217,7 +223,7 @@ TEST(WebScriptedTest, BrokenTransferFailsAfterTheBytesThatArrived) {
     return Reply::Raw("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(400, 'x'));
   }));
   Exchange e = Open(server.port(), L"GET", L"/b");
-  ASSERT_TRUE(WebSendRequest(e.request.get(), L"", nullptr, 0));
+  ASSERT_TRUE(SendAndReceive(e.request.get()));
   std::string got;
   EXPECT_FALSE(ReadAll(e.request.get(), got));
   EXPECT_EQ(kWebErrConnectionError, WebGetLastError());
@@ -234,7 +240,7 @@ TEST(WebScriptedTest, StalledServerHitsTheReceiveLimit) {
   }));
   Exchange e = Open(server.port(), L"GET", L"/s");
   ASSERT_TRUE(WebSetTimeouts(e.request.get(), 0, 1000, 300, 300));
-  ASSERT_TRUE(WebSendRequest(e.request.get(), L"", nullptr, 0));
+  ASSERT_TRUE(SendAndReceive(e.request.get()));
   std::string got;
   auto t0 = std::chrono::steady_clock::now();
   EXPECT_FALSE(ReadAll(e.request.get(), got));
@@ -249,7 +255,8 @@ TEST(WebScriptedTest, RedirectChainIsBounded) {
     return Reply::Text(302, "", "Location: " + r.target + "x\r\n");
   }));
   Exchange e = Open(server.port(), L"GET", L"/loop");
-  EXPECT_FALSE(WebSendRequest(e.request.get(), L"", nullptr, 0));
+  ASSERT_TRUE(WebSendRequest(e.request.get(), L"", nullptr, 0));
+  EXPECT_FALSE(WebReceiveResponse(e.request.get()));
   EXPECT_EQ(kWebErrRedirectFailed, WebGetLastError());
   EXPECT_EQ(static_cast<std::size_t>(kWebMaxRedirects) + 1, server.Requests().size());
 }
@@ -262,7 +269,7 @@ TEST(WebScriptedTest, ProxyTakenFromTheEnvironmentOnlyWhenAllowed) {
   Handle session(WebOpen(L"", WebAccess::DefaultProxy));
   Handle conn(WebConnect(session.get(), L"origin.invalid", 80));
   Handle req(WebOpenRequest(conn.get(), L"GET", L"/file", 0));
-  bool sent = WebSendRequest(req.get(), L"", nullptr, 0);
+  bool sent = SendAndReceive(req.get());
   unsetenv("http_proxy");
   ASSERT_TRUE(sent) << WebGetLastError();
   ASSERT_EQ(1u, proxy.Requests().size());
