@@ -36,7 +36,7 @@ std::string WideToUtf8Path(const std::wstring& w) {
   return out;
 }
 
-std::wstring DecodeUtf16(std::string_view b, bool bigEndian) {
+std::wstring Utf16ToWide(std::string_view b, bool bigEndian) {
   std::wstring out;
   out.reserve(b.size() / 2);
   auto unit = [&](std::size_t i) -> std::uint32_t {
@@ -188,11 +188,11 @@ std::wstring DecodeProfileText(const std::string& bytes) {
   std::string_view b(bytes);
   if (b.size() >= 2 && static_cast<unsigned char>(b[0]) == 0xFF &&
       static_cast<unsigned char>(b[1]) == 0xFE) {
-    return DecodeUtf16(b.substr(2), false);
+    return Utf16ToWide(b.substr(2), false);
   }
   if (b.size() >= 2 && static_cast<unsigned char>(b[0]) == 0xFE &&
       static_cast<unsigned char>(b[1]) == 0xFF) {
-    return DecodeUtf16(b.substr(2), true);
+    return Utf16ToWide(b.substr(2), true);
   }
   if (b.size() >= 3 && b.substr(0, 3) == "\xEF\xBB\xBF") b.remove_prefix(3);
   if (auto utf8 = DecodeUtf8(b)) return *utf8;
@@ -201,6 +201,10 @@ std::wstring DecodeProfileText(const std::string& bytes) {
   out.reserve(b.size());
   for (char c : b) out += static_cast<wchar_t>(static_cast<unsigned char>(c));
   return out;
+}
+
+std::wstring DecodeUtf16(std::string_view bytes, ByteOrder order) {
+  return Utf16ToWide(bytes, order == ByteOrder::kBigEndian);
 }
 
 std::wstring ReadProfileString(const std::wstring& file, const std::wstring& section,

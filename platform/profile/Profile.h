@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -28,5 +29,10 @@ std::vector<std::wstring> ReadProfileSection(const std::wstring& file, const std
 
 // The text of a profile file's bytes as the reader sees it (byte-order mark removed).
 std::wstring DecodeProfileText(const std::string& bytes);
+
+enum class ByteOrder { kLittleEndian, kBigEndian };
+// UTF-16 code units to wide characters (pairs joined, lone surrogates as U+FFFD, an odd last
+// byte dropped). A byte-order mark is kept as the character U+FEFF.
+std::wstring DecodeUtf16(std::string_view bytes, ByteOrder order);
 
 }  // namespace platform

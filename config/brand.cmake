@@ -1,0 +1,46 @@
+# The brand chosen with KV_BRAND_DIR: its build values, its language package and kv_embed_brand.
+if(NOT EXISTS "${KV_BRAND_DIR}/brand.cmake")
+  message(FATAL_ERROR "KV_BRAND_DIR='${KV_BRAND_DIR}' has no brand.cmake")
+endif()
+include("${KV_BRAND_DIR}/brand.cmake")
+
+foreach(_kv_v FILE_DESCRIPTION FILE_VERSION CAROUSEL_HOST ANALYTICS_URL DEFAULT_BRAND_NAME)
+  if(NOT DEFINED KV_BRAND_${_kv_v})
+    message(FATAL_ERROR "${KV_BRAND_DIR}/brand.cmake does not set KV_BRAND_${_kv_v}")
+  endif()
+endforeach()
+if(NOT DEFINED KV_BRAND_CAROUSEL_SCHEME)
+  set(KV_BRAND_CAROUSEL_SCHEME "https")
+endif()
+
+foreach(_kv_f language.ini productInfo.ini text.ini url.ini domain.txt)
+  if(NOT EXISTS "${KV_BRAND_DIR}/${_kv_f}")
+    message(FATAL_ERROR "KV_BRAND_DIR='${KV_BRAND_DIR}' has no ${_kv_f}")
+  endif()
+endforeach()
+
+# Resource 105: the language package, made once per build tree.
+set(KV_BRAND_LANGUAGE_ZIP "${CMAKE_BINARY_DIR}/brand/language.zip" CACHE INTERNAL "")
+file(MAKE_DIRECTORY "${CMAKE_BINARY_DIR}/brand")
+kv_make_zip(OUTPUT "${KV_BRAND_LANGUAGE_ZIP}" BASE_DIR "${KV_BRAND_DIR}"
+  FILES language.ini productInfo.ini text.ini)
+add_custom_target(kv_brand_language_zip DEPENDS "${KV_BRAND_LANGUAGE_ZIP}")
+
+# Constants of the program taken from the brand at build time.
+configure_file("${CMAKE_CURRENT_LIST_DIR}/BrandConstants.h.in"
+  "${CMAKE_BINARY_DIR}/generated/config/BrandConstants.h" @ONLY)
+
+# kv_embed_brand(TARGET t [VERSION_RECORD]): links the brand's language package (105), domain
+# code (106) and URL configuration (107) into the executable t; with VERSION_RECORD also the
+# brand's FileVersion and FileDescription.
+function(kv_embed_brand)
+  cmake_parse_arguments(A "VERSION_RECORD" "TARGET" "" ${ARGN})
+  add_dependencies(${A_TARGET} kv_brand_language_zip)
+  kv_embed_resource(TARGET ${A_TARGET} TYPE "RCDATA" ID 105 FILE "${KV_BRAND_LANGUAGE_ZIP}")
+  kv_embed_resource(TARGET ${A_TARGET} TYPE "RCDATA" ID 106 FILE "${KV_BRAND_DIR}/domain.txt")
+  kv_embed_resource(TARGET ${A_TARGET} TYPE "RCDATA" ID 107 FILE "${KV_BRAND_DIR}/url.ini")
+  if(A_VERSION_RECORD)
+    kv_version_record(TARGET ${A_TARGET} VERSION "${KV_BRAND_FILE_VERSION}"
+      DESCRIPTION "${KV_BRAND_FILE_DESCRIPTION}")
+  endif()
+endfunction()

@@ -1,0 +1,18 @@
+# Build values of the demo brand. A publisher's brand folder (KV_BRAND_DIR) carries its own copy
+# of this file beside its language package, URL configuration and domain code.
+
+# Version record of the executable; the description also names the single-instance lock.
+set(KV_BRAND_FILE_DESCRIPTION "Korvana Lumenstack Downloader")
+set(KV_BRAND_FILE_VERSION "1.0.0.1")
+
+# API server that answers the banner carousel request ("/downloader/carousel?...").
+# The demo serves it over plain HTTP on loopback; a real brand uses https.
+set(KV_BRAND_CAROUSEL_SCHEME "http")
+set(KV_BRAND_CAROUSEL_HOST "127.0.0.1:18080")
+
+# Analytics collector (measurement protocol endpoint with its id and secret).
+set(KV_BRAND_ANALYTICS_URL
+    "http://127.0.0.1:18081/mp/collect?measurement_id=G-DEMO0000&api_secret=demo-secret")
+
+# Brand word used when the product configuration names none.
+set(KV_BRAND_DEFAULT_BRAND_NAME "Korvana")

@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "config/EmbeddedPackages.h"
+#include "config/Ini.h"
+#include "config/LanguageManager.h"
+#include "config/LanguageTables.h"
+#include "log/Log.h"
+#include "platform/Resources.h"
+#include "tests/support/TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The brand folder this test executable has embedded.
+const fs::path kBrandDir = KV_TEST_BRAND_DIR;
+
+std::string RawResource(int id) {
+  auto r = platform::FindResource(platform::kResTypeRcData, id);
+  return r ? std::string(reinterpret_cast<const char*>(r.data), r.size) : std::string();
+}
+
+class EmbeddedBrand : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    logDir = new kvtest::TempDir;
+    LogInit(L"config_test.log", logDir->path().wstring().c_str());
+  }
+  static void TearDownTestSuite() {
+    delete logDir;
+    logDir = nullptr;
+  }
+  std::wstring Folder() const { return (dir / "language").wstring() + L"/"; }
+
+  static kvtest::TempDir* logDir;
+  kvtest::TempDir dir;
+};
+kvtest::TempDir* EmbeddedBrand::logDir = nullptr;
+
+TEST_F(EmbeddedBrand, PackageIsExtractedAndOverwritesEditedFiles) {
+  ASSERT_TRUE(LoadResZipFile(Folder()));
+  for (const char* name : {"language.ini", "productInfo.ini", "text.ini"}) {
+    EXPECT_EQ(kvtest::Sha256Hex(kvtest::ReadFile(dir / "language" / name)),
+              kvtest::Sha256Hex(kvtest::ReadFile(kBrandDir / name)))
+        << name;
+  }
+  kvtest::WriteFile(dir / "language" / "text.ini", "[English]\r\nSTR_INSTALL=Hacked\r\n");
+  fs::remove(dir / "language" / "language.ini");
+  ASSERT_TRUE(LoadResZipFile(Folder()));
+  EXPECT_EQ(kvtest::Sha256Hex(kvtest::ReadFile(dir / "language" / "text.ini")),
+            kvtest::Sha256Hex(kvtest::ReadFile(kBrandDir / "text.ini")));
+  EXPECT_TRUE(fs::exists(dir / "language" / "language.ini"));
+  EXPECT_NE(kvtest::ReadFile(LogFilePath()).find("LoadResZipFile"), std::string::npos);
+}
+
+TEST_F(EmbeddedBrand, EveryKnownLanguageResolvesFromTheRealPackage) {
+  ASSERT_TRUE(LoadResZipFile(Folder()));
+  const std::wstring textIni = Folder() + L"text.ini";
+  for (const KnownLanguage& lang : KnownLanguages()) {
+    LanguageManager m;
+    m.Init(Folder(), std::to_wstring(lang.uiLanguageId));
+    ASSERT_EQ(m.GetLanguage(), lang.name);
+    EXPECT_EQ(m.IsRightToLeft(), IsRightToLeftLanguage(lang.name));
+    IniSection section;
+    ReadIniSection(textIni, lang.name, section);
+    if (section.empty()) continue;  // not translated: English defaults, tested elsewhere
+    for (const std::wstring& key : DefaultStringKeys()) {
+      std::wstring text = m.GetText(key);
+      EXPECT_FALSE(text.empty()) << lang.uiLanguageId << " " << key.size();
+      for (const wchar_t* placeholder : {L"PRODUCT", L"COLOR", L"BRAND"}) {
+        EXPECT_EQ(text.find(placeholder), std::wstring::npos)
+            << "unfilled placeholder in language " << lang.uiLanguageId;
+      }
+    }
+  }
+  EXPECT_NE(kvtest::ReadFile(LogFilePath()).find("Language Code:1025"), std::string::npos);
+}
+
+TEST_F(EmbeddedBrand, EnglishMatchesTheBuiltInTable) {
+  ASSERT_TRUE(LoadResZipFile(Folder()));
+  IniSection english;
+  ReadIniSection(Folder() + L"text.ini", L"English", english);
+  EXPECT_EQ(english, IniSection(DefaultStrings().begin(), DefaultStrings().end()));
+
+  LanguageManager m;
+  m.Init(Folder(), L"1033");
+  ASSERT_FALSE(m.GetProductName().empty());
+  EXPECT_EQ(m.GetText(L"STR_MESSAGEBOX_TITLE"), m.GetProductName() + L" Setup");
+  EXPECT_EQ(m.GetText(L"STR_START"), L"Start\u00A0Now");
+  EXPECT_EQ(m.GetText(L"STR_LISENCE"), L"I've read and agreed to {c " + m.GetLicenceColor() + L"}" +
+                                           m.GetBrandName() + L" License Agreement{/c}");
+}
+
+TEST_F(EmbeddedBrand, DomainCodeAndUrlsOfTheRealResources) {
+  ASSERT_TRUE(LoadResZipFile(Folder()));
+  LanguageManager m;
+  m.Init(Folder(), L"1033");
+  EXPECT_EQ(m.GetCustom(), L"");
+  ASSERT_TRUE(LoadDomainFile(m));
+  std::string raw = RawResource(platform::kResIdDomain);
+  EXPECT_EQ(raw, kvtest::ReadFile(kBrandDir / "domain.txt"));
+  EXPECT_EQ(m.GetCustom(), DomainTextToCustom(raw));
+  EXPECT_EQ(m.GetCustom().find(L'\r'), std::wstring::npos);
+  EXPECT_NE(kvtest::ReadFile(LogFilePath()).find("Domain:" + raw), std::string::npos);
+
+  const std::wstring tail =
+      L"&pid=" + m.GetProductValue(L"STR_PID") + L"&lang=English&custom=" + m.GetCustom();
+  std::wstring licence = m.GetLicenceUrl();
+  ASSERT_GT(licence.size(), tail.size());
+  EXPECT_EQ(licence.substr(licence.size() - tail.size()), tail);
+  EXPECT_NE(licence.find(L"key=license_agreement"), std::wstring::npos);
+  EXPECT_NE(m.GetInstallUrl().find(L"key=installed"), std::wstring::npos);
+  EXPECT_EQ(m.GetDownloadUrl().find(L"&pid="), std::wstring::npos);
+  EXPECT_EQ(m.GetDownloadUrl().rfind(L"http", 0), 0u);
+}
+
+TEST(DomainTextToCustom, LineEndsAndLimits) {
+  EXPECT_EQ(DomainTextToCustom("com_ru\r\n"), L"com_ru");
+  EXPECT_EQ(DomainTextToCustom("co\r\nm"), L"com");
+  EXPECT_EQ(DomainTextToCustom("co\nm\r"), L"co\nm\r");
+  EXPECT_EQ(DomainTextToCustom(""), L"");
+  EXPECT_EQ(DomainTextToCustom(std::string("ab\0cd", 5)), L"ab");
+  EXPECT_EQ(DomainTextToCustom(std::string(300, 'x')), std::wstring(254, L'x'));
+}
+
+}  // namespace
