@@ -1,5 +1,7 @@
 #include "kvhttp/Error.h"
 
+#include <openssl/x509.h>
+
 #include <cstring>
 
 namespace kvhttp {
@@ -147,10 +149,23 @@ boost::system::error_condition error_category_impl::default_error_condition(int 
   return boost::system::error_condition(ev, *this);
 }
 
+class certificate_category_impl : public boost::system::error_category {
+ public:
+  const char* name() const noexcept override { return "certificate"; }
+  std::string message(int ev) const override {
+    return std::string("certificate verification failed: ") + X509_verify_cert_error_string(ev);
+  }
+};
+
 }  // namespace detail
 
 const boost::system::error_category& error_category() {
   static const detail::error_category_impl instance;
+  return instance;
+}
+
+const boost::system::error_category& certificate_category() {
+  static const detail::certificate_category_impl instance;
   return instance;
 }
 

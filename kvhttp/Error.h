@@ -78,6 +78,11 @@ class error_category_impl : public boost::system::error_category {
 
 const boost::system::error_category& error_category();
 
+// Why a server certificate was refused: the value is OpenSSL's verification result
+// (X509_V_ERR_*), the message says so in words, e.g. "certificate verification failed:
+// hostname mismatch".
+const boost::system::error_category& certificate_category();
+
 inline boost::system::error_code make_error_code(errc::http_errors e) {
   return boost::system::error_code(static_cast<int>(e), error_category());
 }

@@ -42,6 +42,17 @@ bool RequestOptions::remove(std::string_view key) {
   return true;
 }
 
+bool RequestOptions::take(std::string_view key, std::string& value) {
+  for (auto it = table_.begin(); it != table_.end(); ++it) {
+    if (EqualsIgnoreCase(it->first, key)) {
+      value = std::move(it->second);
+      table_.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
 void RequestOptions::replace(std::string name, std::string value) {
   while (remove(name)) {
   }

@@ -29,6 +29,8 @@ class RequestOptions {
   std::string find(std::string_view key) const;  // empty when missing
   // Removes the first pair whose name equals `key` exactly; false when there was none.
   bool remove(std::string_view key);
+  // Removes the first pair that find(key) would give, handing out its value.
+  bool take(std::string_view key, std::string& value);
   // Removes and then inserts: the one pair named `name` afterwards (exact name).
   void replace(std::string name, std::string value);
   void clear() { table_.clear(); }

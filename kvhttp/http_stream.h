@@ -22,6 +22,7 @@
 #include <mutex>
 #include <streambuf>
 #include <string>
+#include <vector>
 
 #include "kvhttp/Cookies.h"
 #include "kvhttp/Error.h"
@@ -94,9 +95,9 @@ class http_stream : public std::streambuf {
   int StatusCode() const { return status_code_; }
   bool KeepAlive() const { return keep_alive_; }
   bool IsChunked() const { return chunked_; }
-  // True once a chunked body's last (zero-size) chunk and its trailer have been read: the
-  // body arrived whole. False for bodies that are not chunked.
-  bool ChunkedBodyComplete() const { return chunked_ && decoder_.done(); }
+  // True once a chunked body's last (zero-size) chunk has been read: the body arrived whole.
+  // False for bodies that are not chunked.
+  bool ChunkedBodyComplete() const { return chunked_ && decoder_.last_chunk_seen(); }
   const ParsedUrl& Url() const { return url_; }
   const ParsedUrl& FirstUrl() const { return first_url_; }
   CookieJar& Cookies() { return cookies_; }
@@ -107,47 +108,72 @@ class http_stream : public std::streambuf {
  private:
   using tcp = boost::asio::ip::tcp;
   using ssl_socket = boost::asio::ssl::stream<tcp::socket>;
-  struct operation;
+  using error_code = boost::system::error_code;
 
   // The whole machinery is asynchronous; the synchronous forms drive it to completion.
-  void RunSync(const std::function<void(completion_handler)>& start, boost::system::error_code& ec);
+  void RunSync(const std::function<void(completion_handler)>& start, error_code& ec);
   void StartOpen(const ParsedUrl& url, completion_handler handler);
+  void OnOpenDone(const error_code& ec, completion_handler handler);
+  void Finish(completion_handler& handler, const error_code& ec);
+  void Post(completion_handler handler, const error_code& ec);
+
+  // Connecting (http_stream_connect.cpp).
   void ConnectTcp(const std::string& host, const std::string& port, completion_handler handler);
-  void ConnectByProxy(completion_handler handler);
-  void SocksHandshake(completion_handler handler);
+  void ConnectEndpoints(std::shared_ptr<tcp::resolver::results_type> endpoints,
+                        tcp::resolver::results_type::const_iterator it, error_code last,
+                        completion_handler handler);
   void Socks5Handshake(completion_handler handler);
+  void Socks5Connect(completion_handler handler);
   void Socks4Handshake(completion_handler handler);
   void ConnectTunnel(completion_handler handler);
   void TlsHandshake(completion_handler handler);
-  void OnOpenResponse(const boost::system::error_code& ec, completion_handler handler);
+  error_code SetupTls();
+
+  // Requests and bodies (http_stream_request.cpp).
   void StartRequest(const RequestOptions& options, completion_handler handler);
   std::string BuildRequest(RequestOptions options);
-  void ReadHead(completion_handler handler);
   void OnHeadBytes(completion_handler handler);
-  boost::system::error_code ApplyHead(std::string_view head);
+  error_code ApplyHead(std::string_view status_line, std::string_view header_block, int status);
   void ReadBody(boost::asio::mutable_buffer buffer, read_handler handler);
   void ReadChunked(boost::asio::mutable_buffer buffer, read_handler handler);
 
-  // Raw transport (TCP or TLS), bytes appended to in_.
-  void ReadMore(std::function<void(const boost::system::error_code&)> handler);
+  // Transport: TCP or TLS, whichever is in use.
+  void ReadMore(completion_handler handler);
+  void ReadInto(boost::asio::mutable_buffer buffer, read_handler handler);
   void WriteAll(std::string data, completion_handler handler);
+  tcp::socket& Tcp();
+  bool TlsActive() const { return tls_active_; }
+  std::size_t Buffered() const { return in_.size() - in_pos_; }
+  void Consume(std::size_t n);
+
   void ArmDeadline();
   void CancelDeadline();
-  boost::system::error_code SetupTls();
-  void CloseSocket();
-  bool BodyLengthReached() const;
+  // Maps the error of a step cut short by the deadline or by Close to what the caller sees.
+  error_code StepError(const error_code& ec) const;
+  void CloseSocketLocked();
   void ResetResponseState();
-  // Counts the asynchronous work in flight, so that Close from another thread knows whether
-  // the I/O thread may be using the socket.
+  // Counts the asynchronous operations in flight, so that Close from another thread knows
+  // whether the I/O thread may be using the socket.
   completion_handler Track(completion_handler handler);
   read_handler Track(read_handler handler);
 
   boost::asio::io_context& io_;
   tcp::resolver resolver_;
-  std::unique_ptr<tcp::socket> tcp_;
-  std::unique_ptr<ssl_socket> tls_;
+  // Sockets and TLS contexts replaced by a later open stay until destruction: a composed TLS
+  // operation that was cancelled may still refer to them when its handler runs.
+  std::vector<std::unique_ptr<boost::asio::ssl::context>> retired_contexts_;
+  std::vector<std::unique_ptr<ssl_socket>> retired_tls_;
+  std::vector<std::unique_ptr<tcp::socket>> retired_tcp_;
   std::unique_ptr<boost::asio::ssl::context> tls_context_;
+  std::unique_ptr<ssl_socket> tls_;
+  std::unique_ptr<tcp::socket> tcp_;
+  bool tls_active_ = false;
   boost::asio::steady_timer deadline_;
+  unsigned deadline_generation_ = 0;
+  bool timed_out_ = false;
+  std::atomic<bool> closed_elsewhere_{false};
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+
   bool check_certificate_ = true;
   std::string ca_file_;
   std::string ca_directory_;
@@ -168,16 +194,16 @@ class http_stream : public std::streambuf {
   std::int64_t body_bytes_ = 0;
   std::string location_;
   std::string final_location_;
-  std::string in_;          // bytes read from the socket and not consumed yet
-  std::size_t in_pos_ = 0;  // first unconsumed byte of in_
+  std::string in_;                      // bytes read from the socket and not consumed yet
+  std::size_t in_pos_ = 0;              // first unconsumed byte of in_
+  std::string out_;                     // the request being written
+  std::vector<unsigned char> scratch_;  // proxy handshakes
   bool chunked_ = false;
   detail::ChunkedDecoder decoder_;
-  bool head_method_ = false;
   std::string request_method_;
-  boost::system::error_code last_read_error_;
+  error_code last_read_error_;
   CookieJar cookies_;
   std::chrono::milliseconds open_timeout_{0};
-  bool timed_out_ = false;
   char get_area_[1024];
 
   std::mutex close_mutex_;

@@ -8,4 +8,7 @@ kv_library(kvhttp_net
     ${CMAKE_CURRENT_LIST_DIR}/CookieDate.cpp
     ${CMAKE_CURRENT_LIST_DIR}/detail/ResponseHead.cpp
     ${CMAKE_CURRENT_LIST_DIR}/detail/ChunkedDecoder.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/http_stream.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/http_stream_connect.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/http_stream_request.cpp
   DEPS Boost::system Boost::thread Boost::date_time OpenSSL::SSL OpenSSL::Crypto Threads::Threads)

@@ -28,12 +28,23 @@ void ChunkedDecoder::reset() {
   line_.clear();
 }
 
+void ChunkedDecoder::Fail(boost::system::error_code& ec) {
+  // Framing errors stick: bytes produced before the fault are still delivered by the caller,
+  // the error comes with the next call.
+  state_ = state::failed;
+  ec = make_error_code(errc::invalid_chunked_encoding);
+}
+
 void ChunkedDecoder::decode(const char* in, std::size_t size, char* out, std::size_t capacity,
                             std::size_t& consumed, std::size_t& produced,
                             boost::system::error_code& ec) {
   consumed = 0;
   produced = 0;
   ec.clear();
+  if (state_ == state::failed) {
+    ec = make_error_code(errc::invalid_chunked_encoding);
+    return;
+  }
   while (consumed < size && state_ != state::done) {
     switch (state_) {
       case state::size_line:
@@ -45,13 +56,11 @@ void ChunkedDecoder::decode(const char* in, std::size_t size, char* out, std::si
         consumed += take;
         if (state_ == state::trailer) trailer_bytes_ += take;
         if (line_.size() > kMaxLine || trailer_bytes_ > kMaxTrailer) {
-          ec = make_error_code(errc::invalid_chunked_encoding);
-          return;
+          return Fail(ec);
         }
         if (!nl) break;
         if (line_.size() < 2 || line_[line_.size() - 2] != '\r') {
-          ec = make_error_code(errc::invalid_chunked_encoding);
-          return;
+          return Fail(ec);
         }
         if (state_ == state::trailer) {
           if (line_.size() == 2) state_ = state::done;  // the empty line ends the trailer
@@ -63,14 +72,12 @@ void ChunkedDecoder::decode(const char* in, std::size_t size, char* out, std::si
         std::size_t i = 0;
         for (; i < line_.size() && HexValue(line_[i]) >= 0; ++i) {
           if (value > (INT64_MAX >> 4)) {
-            ec = make_error_code(errc::invalid_chunked_encoding);
-            return;
+            return Fail(ec);
           }
           value = value * 16 + HexValue(line_[i]);
         }
         if (i == 0) {
-          ec = make_error_code(errc::invalid_chunked_encoding);
-          return;
+          return Fail(ec);
         }
         line_.clear();
         chunk_left_ = value;
@@ -94,18 +101,17 @@ void ChunkedDecoder::decode(const char* in, std::size_t size, char* out, std::si
         line_ += in[consumed++];
         if (line_.size() == 2) {
           if (line_ != "\r\n") {
-            ec = make_error_code(errc::invalid_chunked_encoding);
-            return;
+            return Fail(ec);
           }
           line_.clear();
           state_ = state::size_line;
         } else if (line_ != "\r") {
-          ec = make_error_code(errc::invalid_chunked_encoding);
-          return;
+          return Fail(ec);
         }
         break;
       }
       case state::done:
+      case state::failed:
         break;
     }
   }

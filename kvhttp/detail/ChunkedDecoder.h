@@ -23,7 +23,9 @@ class ChunkedDecoder {
   std::int64_t chunk_left() const { return chunk_left_; }
 
  private:
-  enum class state { size_line, data, data_end, trailer, done };
+  enum class state { size_line, data, data_end, trailer, done, failed };
+  void Fail(boost::system::error_code& ec);
+
   state state_ = state::size_line;
   std::int64_t chunk_left_ = 0;
   std::size_t trailer_bytes_ = 0;
