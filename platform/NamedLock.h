@@ -14,9 +14,15 @@ class NamedLock {
   NamedLock(const NamedLock&) = delete;
   NamedLock& operator=(const NamedLock&) = delete;
   // Takes the lock called `name` (any text); AlreadyExists when another process holds it.
+  // The lock file is $XDG_RUNTIME_DIR (else /tmp) + "/kvdownloader-" + the escaped name +
+  // ".lock"; the lock is held until this object is destroyed (normally: the process ends).
+  // Any thread; call once per object.
   NamedLockResult Acquire(const std::wstring& name);
-  // Folder beside the lock file where the holder may keep its presentation socket.
+  // The lock file's path (set by Acquire whatever its result); the holder's presentation
+  // socket (platform/InstanceChannel.h) lives beside it.
   std::string LockPath() const { return path_; }
+  // The lock file a lock called `name` uses.
+  static std::string PathFor(const std::wstring& name);
 
  private:
   int fd_ = -1;

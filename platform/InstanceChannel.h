@@ -1,0 +1,40 @@
+// How a second instance asks the first to present its window: the lock holder listens on a
+// Unix socket beside its lock file; the second connects, asks, and waits for the answer.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/NamedLock.h"
+
+namespace platform {
+
+class InstanceChannel {
+ public:
+  InstanceChannel();
+  ~InstanceChannel();  // stops listening and removes the socket
+  InstanceChannel(const InstanceChannel&) = delete;
+  InstanceChannel& operator=(const InstanceChannel&) = delete;
+
+  // First instance, holding `lock`: listens until destroyed or Stop(). onPresent runs on the
+  // channel's own thread for every request (post it to the UI thread from there). False when
+  // the socket cannot be made or it already listens. Any thread.
+  bool Listen(const NamedLock& lock, std::function<void()> onPresent);
+  void Stop();
+
+  // Second instance (its Acquire said AlreadyExists): asks the holder to present its window.
+  // True once the holder's onPresent has run; false when nobody answers within `timeout`.
+  static bool AskPresent(const NamedLock& lock,
+                         std::chrono::milliseconds timeout = std::chrono::seconds(2));
+
+  // The socket used for the lock at `lockPath`.
+  static std::string SocketPathFor(const std::string& lockPath);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace platform
