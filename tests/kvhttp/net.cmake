@@ -8,3 +8,8 @@ kv_test(kvhttp_net_values_test
     ${CMAKE_CURRENT_LIST_DIR}/detail/ResponseHeadTest.cpp
   DEPS kv::kvhttp_net
   LABELS engine)
+
+kv_test(kvhttp_http_stream_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/http_streamTest.cpp
+  DEPS kv::kvhttp_net
+  LABELS engine)
