@@ -1,0 +1,297 @@
+#include "config/BrandCheck.h"
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+
+#include "config/Ini.h"
+#include "config/LanguageTables.h"
+#include "config/detail/BrandFileScan.h"
+#include "sys/SystemInfo.h"
+
+namespace {
+
+using brandcheck::Encoding;
+using brandcheck::ScannedFile;
+using brandcheck::ScannedSection;
+
+// ReadIniSection reads through 4096 characters, two of which end the list.
+constexpr std::size_t kSectionBudget = 4094;
+
+class Checker {
+ public:
+  explicit Checker(const std::filesystem::path& folder) : folder_(folder) {}
+
+  std::vector<BrandProblem> Run() {
+    CheckLanguageIni();
+    CheckProductIni();
+    CheckTextIni();
+    CheckUrlIni();
+    CheckDomain();
+    if (!std::filesystem::exists(folder_ / "brand.cmake")) {
+      Add("brand.cmake", L"", L"", "file is missing");
+    }
+    return std::move(problems_);
+  }
+
+ private:
+  void Add(const std::string& file, const std::wstring& section, const std::wstring& key,
+           const std::string& message) {
+    problems_.push_back(BrandProblem{file, section, key, message});
+  }
+
+  // Scans the file and reports its encoding faults and its structural faults shared by all ini
+  // files (text before the first section, duplicate sections and keys, lines without "=").
+  std::optional<ScannedFile> Scan(const std::string& file, Encoding encoding) {
+    auto scanned = brandcheck::ScanFile(folder_ / file, encoding);
+    if (!scanned) {
+      Add(file, L"", L"", "file is missing or unreadable");
+      return std::nullopt;
+    }
+    for (const std::string& e : scanned->encodingErrors) Add(file, L"", L"", e);
+    if (!scanned->beforeSections.empty()) {
+      Add(file, L"", scanned->beforeSections.front().key, "value outside any section");
+    }
+    std::set<std::wstring> seenSections;
+    for (const ScannedSection& s : scanned->sections) {
+      if (!seenSections.insert(s.name).second) {
+        Add(file, s.name, L"", "section appears twice (only the first is read)");
+      }
+      std::set<std::wstring> seenKeys;
+      for (const auto& e : s.entries) {
+        if (!e.hasEquals) Add(file, s.name, e.key, "line without \"=\"");
+        if (!seenKeys.insert(e.key).second) Add(file, s.name, e.key, "key appears twice");
+      }
+    }
+    return scanned;
+  }
+
+  static const ScannedSection* Find(const ScannedFile& f, const std::wstring& name) {
+    for (const ScannedSection& s : f.sections) {
+      if (s.name == name) return &s;
+    }
+    return nullptr;
+  }
+
+  static std::map<std::wstring, std::wstring> Values(const ScannedSection& s) {
+    std::map<std::wstring, std::wstring> v;
+    for (const auto& e : s.entries) v.emplace(e.key, e.value);
+    return v;
+  }
+
+  void CheckLanguageIni() {
+    const std::string file = "language.ini";
+    auto f = Scan(file, Encoding::kAscii);
+    if (!f) return;
+    const ScannedSection* s = Find(*f, L"Language");
+    if (!s) {
+      Add(file, L"Language", L"", "section is missing");
+      return;
+    }
+    auto values = Values(*s);
+    std::set<std::wstring> known;
+    for (const KnownLanguage& lang : KnownLanguages()) {
+      std::wstring id = std::to_wstring(lang.uiLanguageId);
+      known.insert(id);
+      auto it = values.find(id);
+      if (it == values.end()) {
+        Add(file, L"Language", id, "missing; expected " + WideToUtf8(lang.name));
+      } else if (it->second != lang.name) {
+        Add(file, L"Language", id,
+            "names \"" + WideToUtf8(it->second) + "\", expected " + WideToUtf8(lang.name));
+      }
+    }
+    for (const auto& [id, name] : values) {
+      if (!known.count(id)) Add(file, L"Language", id, "not a language id the program knows");
+    }
+  }
+
+  void CheckProductIni() {
+    const std::string file = "productInfo.ini";
+    auto f = Scan(file, Encoding::kUtf16Le);
+    if (!f) return;
+    const ScannedSection* s = Find(*f, L"PRODUCT");
+    if (!s) {
+      Add(file, L"PRODUCT", L"", "section is missing");
+      return;
+    }
+    auto values = Values(*s);
+    for (const wchar_t* key :
+         {L"STR_GA_TTTLE", L"STR_PRODUCT_NAME", L"STR_DIR1_NAME", L"STR_DIR2_NAME", L"STR_EXE_NAME",
+          L"STR_LISENCE_COLOR", L"STR_BRAND_NAME", L"STR_RUN_AS_ADMIN", L"STR_PID"}) {
+      if (!values.count(key)) Add(file, L"PRODUCT", key, "key is missing");
+    }
+    for (const wchar_t* key : {L"STR_PRODUCT_NAME", L"STR_EXE_NAME", L"STR_PID"}) {
+      if (values.count(key) && values[key].empty()) Add(file, L"PRODUCT", key, "value is empty");
+    }
+    const std::wstring pid = values[L"STR_PID"];
+    if (pid.find_first_not_of(L"0123456789") != std::wstring::npos) {
+      Add(file, L"PRODUCT", L"STR_PID", "must be a number");
+    }
+    const std::wstring color = values[L"STR_LISENCE_COLOR"];
+    if (!color.empty() &&
+        (color[0] != L'#' || (color.size() != 7 && color.size() != 9) ||
+         color.find_first_not_of(L"0123456789abcdefABCDEF", 1) != std::wstring::npos)) {
+      Add(file, L"PRODUCT", L"STR_LISENCE_COLOR", "must be #RRGGBB or #AARRGGBB");
+    }
+    for (const wchar_t* key : {L"STR_DIR1_NAME", L"STR_DIR2_NAME", L"STR_EXE_NAME"}) {
+      const std::wstring v = values[key];
+      if (v.find_first_of(L"/\\") != std::wstring::npos || v == L".." || v == L".") {
+        Add(file, L"PRODUCT", key, "must be a single file or folder name");
+      }
+    }
+  }
+
+  void CheckTextIni();
+  void CheckUrlIni();
+  void CheckDomain();
+
+  std::filesystem::path folder_;
+  std::vector<BrandProblem> problems_;
+};
+
+std::size_t Count(const std::wstring& text, const std::wstring& what) {
+  std::size_t n = 0;
+  for (std::size_t p = text.find(what); p != std::wstring::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+
+// "{c ...}" opens colour markup, "{/c}" closes it; they may not nest.
+bool MarkupBalanced(const std::wstring& text) {
+  bool open = false;
+  for (std::size_t p = 0; (p = text.find(L'{', p)) != std::wstring::npos; ++p) {
+    if (text.compare(p, 3, L"{c ") == 0) {
+      if (open || text.find(L'}', p) == std::wstring::npos) return false;
+      open = true;
+    } else if (text.compare(p, 4, L"{/c}") == 0) {
+      if (!open) return false;
+      open = false;
+    }
+  }
+  return !open;
+}
+
+void Checker::CheckTextIni() {
+  const std::string file = "text.ini";
+  auto f = Scan(file, Encoding::kUtf16Le);
+  if (!f) return;
+  const auto& defaults = DefaultStrings();
+  std::set<std::wstring> known;
+  for (const KnownLanguage& lang : KnownLanguages()) {
+    known.insert(lang.name);
+    const ScannedSection* s = Find(*f, lang.name);
+    if (!s) {
+      Add(file, lang.name, L"", "section is missing");
+      continue;
+    }
+    std::size_t chars = 0;
+    for (const auto& e : s->entries) chars += e.key.size() + 1 + e.value.size() + 1;
+    if (chars > kSectionBudget) {
+      Add(file, lang.name, L"",
+          "section holds " + std::to_string(chars) + " characters; only " +
+              std::to_string(kSectionBudget) + " are read");
+    }
+    auto values = Values(*s);
+    for (const std::wstring& key : DefaultStringKeys()) {
+      auto it = values.find(key);
+      if (it == values.end()) {
+        Add(file, lang.name, key, "key is missing");
+        continue;
+      }
+      const std::wstring& text = it->second;
+      const std::wstring& english = defaults.at(key);
+      if (text.empty()) Add(file, lang.name, key, "text is empty");
+      for (const wchar_t* token : {L"PRODUCT", L"COLOR", L"BRAND", L"{c ", L"{/c}", L"%"}) {
+        std::size_t have = Count(text, token), want = Count(english, token);
+        if (have != want) {
+          Add(file, lang.name, key,
+              "holds " + WideToUtf8(token) + " " + std::to_string(have) + " times, English " +
+                  std::to_string(want));
+        }
+      }
+      if (!MarkupBalanced(text)) Add(file, lang.name, key, "colour markup is not balanced");
+    }
+    for (const auto& [key, value] : values) {
+      if (!defaults.count(key)) Add(file, lang.name, key, "not a key the program shows");
+    }
+  }
+  for (const ScannedSection& s : f->sections) {
+    if (!known.count(s.name)) Add(file, s.name, L"", "not a language name of language.ini");
+  }
+}
+
+bool IsWebAddress(const std::wstring& v) {
+  return v.rfind(L"http://", 0) == 0 || v.rfind(L"https://", 0) == 0;
+}
+
+void Checker::CheckUrlIni() {
+  const std::string file = "url.ini";
+  auto f = Scan(file, Encoding::kUtf16Le);
+  if (!f) return;
+  // The program's own parser decides what the URLs are.
+  IniSections sections = ParseIniText(f->text);
+  auto common = sections.find(L"CommonUrl");
+  if (common == sections.end()) {
+    Add(file, L"CommonUrl", L"", "section is missing");
+    return;
+  }
+  for (const wchar_t* key :
+       {L"STR_DOWN_URL", L"STR_DOWN_URL_X64", L"STR_LICENCE_URL", L"STR_INSTALL_URL"}) {
+    auto it = common->second.find(key);
+    if (it == common->second.end() || it->second.empty()) {
+      Add(file, L"CommonUrl", key, "address is missing");
+    }
+  }
+  const std::set<std::wstring> urlKeys = {L"STR_DOWN_URL", L"STR_DOWN_URL_X64", L"STR_LICENCE_URL",
+                                          L"STR_INSTALL_URL", L"STR_DOWN_URLEX"};
+  std::set<std::wstring> languages;
+  for (const KnownLanguage& lang : KnownLanguages()) languages.insert(lang.name);
+  for (const auto& [name, section] : sections) {
+    if (name != L"CommonUrl" && !languages.count(name)) {
+      Add(file, name, L"", "not CommonUrl nor a language name; never read");
+    }
+    for (const auto& [key, value] : section) {
+      if (!urlKeys.count(key)) Add(file, name, key, "not an address the program reads");
+      if (!value.empty() && !IsWebAddress(value)) {
+        Add(file, name, key, "must start with http:// or https://");
+      }
+    }
+  }
+}
+
+void Checker::CheckDomain() {
+  const std::string file = "domain.txt";
+  std::ifstream in(folder_ / file, std::ios::binary);
+  if (!in) {
+    Add(file, L"", L"", "file is missing or unreadable");
+    return;
+  }
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (bytes.size() > 254) Add(file, L"", L"", "longer than 254 bytes; the rest is cut");
+  std::string body = bytes;
+  if (body.size() >= 2 && body.compare(body.size() - 2, 2, "\r\n") == 0)
+    body.resize(body.size() - 2);
+  if (body.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
+    Add(file, L"", L"", "must be one line (ending in CR LF)");
+  }
+  for (char c : body) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      Add(file, L"", L"", "must be plain ASCII (it is sent in addresses and written as a file)");
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<BrandProblem> CheckBrandFolder(const std::filesystem::path& folder) {
+  return Checker(folder).Run();
+}
+
+std::string FormatBrandProblem(const BrandProblem& p) {
+  std::string line = p.file + ":";
+  if (!p.section.empty()) line += " [" + WideToUtf8(p.section) + "]";
+  if (!p.key.empty()) line += " " + WideToUtf8(p.key) + ":";
+  return line + " " + p.message;
+}
