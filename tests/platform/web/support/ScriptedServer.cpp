@@ -137,7 +137,11 @@ void ScriptedServer::Serve(int fd) {
   char buf[8192];
   for (;;) {
     std::size_t end;
-    while ((end = in.find("\r\n\r\n")) == std::string::npos) {
+    for (;;) {
+      // Empty lines before a request line are skipped, as servers do.
+      while (in.compare(0, 2, "\r\n") == 0) in.erase(0, 2);
+      end = in.find("\r\n\r\n");
+      if (end != std::string::npos) break;
       if (!WaitReadable(fd, stop_)) goto done;
       ssize_t n = recv(fd, buf, sizeof buf, 0);
       if (n <= 0) goto done;

@@ -1,0 +1,45 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "http/HttpUrl.h"
+
+namespace {
+
+struct UrlCase {
+  const char* url;
+  const char* host;
+  const char* path;
+  std::uint16_t port;
+};
+
+TEST(HttpUrlTest, BothFormsSplitAlike) {
+  const UrlCase cases[] = {
+      {"http://srv/a/b?x=1", "srv", "/a/b?x=1", 80},
+      {"https://srv/a", "srv", "/a", 443},
+      {"http://srv", "srv", "/", 80},
+      {"srv/x", "srv", "/x", 80},
+      {"https://srv:8443/p", "srv", "/p", 8443},
+      {"http://srv:443/p", "srv", "/p", 443},
+      {"http://srv:abc/p", "srv", "/p", 0},
+      {"http://srv:70000/", "srv", "/", 70000 - 65536},
+      {"https://a/http://b/c", "b", "/c", 80},
+      {"x?u=https://b/c", "b", "/c", 443},
+  };
+  for (const auto& c : cases) {
+    std::string host, path;
+    std::uint16_t port = 1;
+    ParseHttpUrl(std::string(c.url), host, path, port);
+    EXPECT_EQ(c.host, host) << c.url;
+    EXPECT_EQ(c.path, path) << c.url;
+    EXPECT_EQ(c.port, port) << c.url;
+
+    std::wstring wurl(c.url, c.url + std::strlen(c.url)), whost, wpath;
+    ParseHttpUrl(wurl, whost, wpath, port);
+    EXPECT_EQ(std::wstring(host.begin(), host.end()), whost) << c.url;
+    EXPECT_EQ(std::wstring(path.begin(), path.end()), wpath) << c.url;
+    EXPECT_EQ(c.port, port) << c.url;
+  }
+}
+
+}  // namespace
