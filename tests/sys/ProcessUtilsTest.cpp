@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "platform/Process.h"
+#include "sys/ProcessUtils.h"
+#include "tests/support/TestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A long-running real process whose executable has the chosen file name.
+kvtest::ChildProcess StartNamed(const fs::path& dir, const std::string& name) {
+  fs::path exe = dir / name;
+  if (!fs::exists(exe)) fs::copy_file("/bin/sleep", exe);
+  kvtest::ChildProcess child;
+  EXPECT_TRUE(child.Start({exe.string(), "60"}));
+  // The name is visible once the child has exec'ed.
+  for (int i = 0; i < 200; ++i) {
+    std::error_code ec;
+    if (fs::read_symlink("/proc/" + std::to_string(child.pid()) + "/exe", ec) == exe) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return child;
+}
+
+bool WaitForFile(const fs::path& p) {
+  for (int i = 0; i < 300; ++i) {
+    if (fs::exists(p) && fs::file_size(p) > 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+void WriteScript(const fs::path& p, const std::string& body) {
+  kvtest::WriteFile(p, "#!/bin/sh\n" + body + "\n");
+  fs::permissions(p, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                         fs::perms::others_read | fs::perms::others_exec);
+}
+
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old, had_ = true;
+    value ? ::setenv(name, value, 1) : ::unsetenv(name);
+  }
+  ~ScopedEnv() { had_ ? ::setenv(name_, old_.c_str(), 1) : ::unsetenv(name_); }
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+}  // namespace
+
+TEST(ProcessUtils, FindProcessMatchesTheWholeFileNameWithCase) {
+  kvtest::TempDir dir;
+  kvtest::ChildProcess product = StartNamed(dir.path(), "Lumenstack.exe");
+  std::uint32_t pid = 0;
+  ASSERT_TRUE(FindProcess(L"Lumenstack.exe", pid));
+  EXPECT_EQ(pid, static_cast<std::uint32_t>(product.pid()));
+
+  std::uint32_t untouched = 4242;
+  EXPECT_FALSE(FindProcess(L"lumenstack.exe", untouched));
+  EXPECT_FALSE(FindProcess(L"Lumenstack", untouched));
+  EXPECT_FALSE(FindProcess(L"Lumenstack.exe.old", untouched));
+  EXPECT_FALSE(FindProcess(L"", untouched));
+  EXPECT_EQ(untouched, 4242u);
+
+  // Names past the 15 bytes of "comm" and past 63 characters are still told apart.
+  const std::string longName(70, 'k');
+  kvtest::ChildProcess longOne = StartNamed(dir.path(), longName);
+  ASSERT_TRUE(FindProcess(std::wstring(longName.begin(), longName.end()), pid));
+  EXPECT_EQ(pid, static_cast<std::uint32_t>(longOne.pid()));
+  EXPECT_FALSE(FindProcess(std::wstring(69, L'k'), untouched));
+}
+
+TEST(ProcessUtils, FirstOfTwoCopiesInProcessOrderIsReported) {
+  kvtest::TempDir dir;
+  fs::create_directories(dir / "a");
+  fs::create_directories(dir / "b");
+  kvtest::ChildProcess one = StartNamed(dir / "a", "korvana-download.tmp");
+  kvtest::ChildProcess two = StartNamed(dir / "b", "korvana-download.tmp");
+  std::uint32_t first = 0;
+  platform::ForEachProcess([&](std::uint32_t pid, const std::string& name) {
+    if (name != "korvana-download.tmp") return true;
+    first = pid;
+    return false;
+  });
+  ASSERT_TRUE(first == static_cast<std::uint32_t>(one.pid()) ||
+              first == static_cast<std::uint32_t>(two.pid()));
+  std::uint32_t pid = 0;
+  ASSERT_TRUE(FindProcess(L"korvana-download.tmp", pid));
+  EXPECT_EQ(pid, first);
+}
+
+TEST(ProcessUtils, KillProcessEndsTheProcessAndRefusesWhatItCannotEnd) {
+  kvtest::TempDir dir;
+  kvtest::ChildProcess product = StartNamed(dir.path(), "Lumenstack.exe");
+  std::uint32_t pid = 0;
+  ASSERT_TRUE(FindProcess(L"Lumenstack.exe", pid));
+  EXPECT_TRUE(KillProcess(pid));
+  int status = product.Wait(std::chrono::seconds(10));
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGKILL);
+  EXPECT_FALSE(FindProcess(L"Lumenstack.exe", pid));
+
+  EXPECT_FALSE(KillProcess(pid));  // reaped: gone
+  EXPECT_FALSE(KillProcess(0));    // would be our own process group
+  EXPECT_FALSE(KillProcess(0xFFFFFFFFu));
+}
+
+TEST(ProcessUtils, RunProgramAsAdminKeepsOurUserAndOtherwiseDropsToTheInteractiveOne) {
+  kvtest::TempDir dir;
+  fs::permissions(dir.path(), fs::perms::all);  // the dropped child writes here too
+  WriteScript(dir / "who", "id -u > \"" + (dir / "who.uid").string() + "\"");
+
+  RunProgram((dir / "who").wstring(), true);
+  ASSERT_TRUE(WaitForFile(dir / "who.uid"));
+  EXPECT_EQ(std::stoul(kvtest::ReadFile(dir / "who.uid")), ::geteuid());
+  fs::remove(dir / "who.uid");
+
+  // Elevated through sudo by "nobody": the product must run as that user, not as us.
+  ScopedEnv uid("SUDO_UID", "65534");
+  ScopedEnv gid("SUDO_GID", "65534");
+  RunProgram((dir / "who").wstring(), false);
+  ASSERT_TRUE(WaitForFile(dir / "who.uid"));
+  EXPECT_EQ(std::stoul(kvtest::ReadFile(dir / "who.uid")), ::geteuid() == 0 ? 65534u : ::geteuid());
+}
+
+TEST(ProcessUtils, StartProcessReportsExecFailureAndExitCodes) {
+  kvtest::TempDir dir;
+  WriteScript(dir / "exit7", "exit 7");
+  pid_t pid = platform::StartProcess((dir / "exit7").string(), {});
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(platform::WaitProcess(pid), 7);
+  EXPECT_EQ(platform::StartProcess((dir / "missing").string(), {}), -1);
+  kvtest::WriteFile(dir / "plain", "not runnable");
+  EXPECT_EQ(platform::StartProcess((dir / "plain").string(), {}), -1);
+  if (::geteuid() == 0) {
+    ScopedEnv uid("SUDO_UID", "65534");
+    // Dropped to nobody, a program only root may run fails to start instead of running as root.
+    fs::permissions(dir / "exit7", fs::perms::owner_all);
+    EXPECT_EQ(
+        platform::StartProcess((dir / "exit7").string(), {}, platform::RunAs::InteractiveUser), -1);
+  }
+}
+
+TEST(ProcessUtils, ShellOpenHandsTheTargetToTheDesktopHandler) {
+  kvtest::TempDir dir;
+  WriteScript(dir / "xdg-open", "printf '%s' \"$1\" > \"" + (dir / "opened").string() + "\"");
+  ScopedEnv path("PATH", dir.path().c_str());
+  ScopedEnv sudo("SUDO_UID", nullptr);
+  EXPECT_GT(ShellOpen(nullptr, L"https://example.test/after?lang=\u00e9 x"), 32);
+  ASSERT_TRUE(WaitForFile(dir / "opened"));
+  EXPECT_EQ(kvtest::ReadFile(dir / "opened"), "https://example.test/after?lang=\xc3\xa9 x");
+
+  ScopedEnv none("PATH", (dir / "empty").c_str());
+  EXPECT_LE(ShellOpen(nullptr, L"/tmp/x"), 32);
+}
+
+TEST(ProcessUtils, CommandLinesSplitLikeTheInstallerExpects) {
+  using platform::SplitCommandLine;
+  EXPECT_EQ(SplitCommandLine(" /verysilent /korvana_down /wait_run /path=\"/opt/My Apps/\" "
+                             "/progress=\"/tmp/temp.progress\""),
+            (std::vector<std::string>{"/verysilent", "/korvana_down", "/wait_run",
+                                      "/path=/opt/My Apps/", "/progress=/tmp/temp.progress"}));
+  EXPECT_EQ(SplitCommandLine(R"(a\\\"b "c\\" d\e "" "x""y")"),
+            (std::vector<std::string>{R"(a\"b)", R"(c\)", R"(d\e)", "", R"(x"y)"}));
+  EXPECT_TRUE(SplitCommandLine("  \t ").empty());
+}
