@@ -1,0 +1,140 @@
+#include "ui/controls/Edit.h"
+
+#include <cairo.h>
+
+#include "ui/core/Notify.h"
+#include "ui/core/PaintManager.h"
+
+namespace SkinUI {
+
+CEditUI::CEditUI() {
+  textPadding_ = UiRect{6, 0, 6, 0};
+}
+
+void CEditUI::SetAttribute(std::wstring_view name, std::wstring_view value) {
+  if (name == L"readonly") {
+    SetReadOnly(ParseBool(value));
+  } else if (name == L"maxchar") {
+    maxChar_ = std::max(0, ParseInt(value, maxChar_));
+  } else {
+    CLabelUI::SetAttribute(name, value);
+  }
+}
+
+void CEditUI::SetText(const std::wstring& text) {
+  CLabelUI::SetText(text);
+  caret_ = text_.size();
+}
+
+void CEditUI::SetReadOnly(bool readOnly) {
+  readOnly_ = readOnly;
+  Invalidate();
+}
+
+void CEditUI::UserEdit(std::wstring text, std::size_t caret) {
+  if (maxChar_ > 0 && text.size() > static_cast<std::size_t>(maxChar_)) return;
+  bool changed = text != text_;
+  text_ = std::move(text);
+  caret_ = std::min(caret, text_.size());
+  Invalidate();
+  if (changed && manager_ != nullptr) manager_->SendNotify(this, kNotifyTextChanged);
+}
+
+void CEditUI::DoEvent(TEventUI& event) {
+  if (!IsEnabled()) {
+    CLabelUI::DoEvent(event);
+    return;
+  }
+  switch (event.type) {
+    case EventType::kSetFocus:
+    case EventType::kKillFocus:
+      Invalidate();
+      return;
+    case EventType::kButtonDown:
+    case EventType::kButtonUp:
+    case EventType::kMouseMove:
+    case EventType::kMouseEnter:
+    case EventType::kMouseLeave:
+    case EventType::kDoubleClick:
+      return;
+    case EventType::kChar:
+      if (!readOnly_ && event.chKey >= 0x20 && event.chKey != 0x7F) {
+        std::wstring t = text_;
+        t.insert(caret_, 1, event.chKey);
+        UserEdit(std::move(t), caret_ + 1);
+      }
+      return;
+    case EventType::kKeyDown:
+      switch (event.key) {
+        case Key::kReturn:
+          if (manager_ != nullptr) manager_->SendNotify(this, kNotifyReturn);
+          return;
+        case Key::kBack:
+          if (!readOnly_ && caret_ > 0) {
+            std::wstring t = text_;
+            t.erase(caret_ - 1, 1);
+            UserEdit(std::move(t), caret_ - 1);
+          }
+          return;
+        case Key::kDelete:
+          if (!readOnly_ && caret_ < text_.size()) {
+            std::wstring t = text_;
+            t.erase(caret_, 1);
+            UserEdit(std::move(t), caret_);
+          }
+          return;
+        case Key::kLeft:
+          if (caret_ > 0) --caret_;
+          Invalidate();
+          return;
+        case Key::kRight:
+          if (caret_ < text_.size()) ++caret_;
+          Invalidate();
+          return;
+        case Key::kHome:
+          caret_ = 0;
+          Invalidate();
+          return;
+        case Key::kEnd:
+          caret_ = text_.size();
+          Invalidate();
+          return;
+        default:
+          break;
+      }
+      break;
+    default:
+      break;
+  }
+  CLabelUI::DoEvent(event);
+}
+
+void CEditUI::PaintText(CRenderContext& ctx) {
+  UiRect rc = rcItem_.Deflated(textPadding_);
+  if (rc.IsEmpty()) return;
+  UiColor color = CurrentTextColor();
+  int caretX = rc.left;
+  int textWidth = 0;
+  if (!text_.empty()) {
+    textWidth = ctx.MeasureText(text_, font_);
+    caretX = rc.left + ctx.MeasureText(text_.substr(0, caret_), font_);
+  }
+  // Long texts scroll so that the caret stays in view.
+  int shift = 0;
+  if (caretX > rc.right - 1) shift = caretX - (rc.right - 1);
+  ctx.PushClip(rc);
+  if (!text_.empty()) {
+    UiRect textRc{rc.left - shift, rc.top, rc.left - shift + std::max(textWidth, rc.GetWidth()) + 1,
+                  rc.bottom};
+    ctx.DrawText(textRc, text_, color, font_, kTextSingleLine | kTextVCenter | kTextLeft);
+  }
+  if (IsFocused() && !readOnly_) {
+    int x = caretX - shift;
+    int h = std::min(rc.GetHeight(), 18);
+    int y = rc.top + (rc.GetHeight() - h) / 2;
+    ctx.FillRect(UiRect{x, y, x + 1, y + h}, 0xFF000000 | (color & 0xFFFFFF));
+  }
+  ctx.PopClip();
+}
+
+}  // namespace SkinUI

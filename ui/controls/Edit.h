@@ -1,0 +1,37 @@
+// A one-line text box drawn by the toolkit itself: caret, typing, read-only mode, a border
+// that changes colour with the focus. Sends "textchanged" for user edits and "return" for
+// Enter. UI thread.
+#pragma once
+
+#include "ui/controls/Label.h"
+
+namespace SkinUI {
+
+class CEditUI : public CLabelUI {
+ public:
+  CEditUI();
+  std::wstring_view GetClass() const override { return L"Edit"; }
+  bool IsFocusable() const override { return true; }
+
+  void SetAttribute(std::wstring_view name, std::wstring_view value) override;
+  // Replaces the text without notifying; the caret moves to the end.
+  void SetText(const std::wstring& text) override;
+  bool IsReadOnly() const { return readOnly_; }
+  void SetReadOnly(bool readOnly);
+  int GetMaxChar() const { return maxChar_; }
+  std::size_t GetCaret() const { return caret_; }
+
+  void DoEvent(TEventUI& event) override;
+
+ protected:
+  void PaintText(CRenderContext& ctx) override;
+
+ private:
+  void UserEdit(std::wstring text, std::size_t caret);
+
+  bool readOnly_ = false;
+  int maxChar_ = 255;
+  std::size_t caret_ = 0;
+};
+
+}  // namespace SkinUI

@@ -1,0 +1,97 @@
+#include "ui/render/FontCache.h"
+
+#include <fontconfig/fontconfig.h>
+#include <pango/pango.h>
+
+#include <cctype>
+
+#include "ui/core/Utf.h"
+
+namespace SkinUI {
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool EndsWith(const std::string& s, const std::string& suffix) {
+  return s.size() >= suffix.size() &&
+         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// Whether fontconfig has a face of exactly this family (not merely a fallback for it).
+bool FamilyInstalled(const std::string& family) {
+  if (family.empty()) return false;
+  FcPattern* pat = FcPatternCreate();
+  FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
+  FcObjectSet* os = FcObjectSetBuild(FC_FAMILY, nullptr);
+  FcFontSet* fs = FcFontList(nullptr, pat, os);
+  bool found = fs != nullptr && fs->nfont > 0;
+  if (fs) FcFontSetDestroy(fs);
+  FcObjectSetDestroy(os);
+  FcPatternDestroy(pat);
+  return found;
+}
+
+}  // namespace
+
+CFontCache::CFontCache() = default;
+
+CFontCache::~CFontCache() {
+  for (auto& [key, desc] : cache_) pango_font_description_free(desc);
+}
+
+std::string CFontCache::ResolveFamily(const std::wstring& requested, int* weight) {
+  std::string family = ToUtf8(requested);
+  if (weight) *weight = PANGO_WEIGHT_NORMAL;
+  if (FamilyInstalled(family)) return family;
+  // Style words in the family name become the weight of the face that stands in for it.
+  static const std::pair<const char*, int> kStyles[] = {{" semibold", PANGO_WEIGHT_SEMIBOLD},
+                                                        {" light", PANGO_WEIGHT_LIGHT},
+                                                        {" bold", PANGO_WEIGHT_BOLD},
+                                                        {" black", PANGO_WEIGHT_HEAVY},
+                                                        {" semilight", PANGO_WEIGHT_SEMILIGHT}};
+  std::string lower = Lower(family);
+  for (const auto& [suffix, w] : kStyles) {
+    if (EndsWith(lower, suffix)) {
+      family.resize(family.size() - std::char_traits<char>::length(suffix));
+      if (weight) *weight = w;
+      break;
+    }
+  }
+  if (FamilyInstalled(family)) return family;
+  // The machine's preferred sans face.
+  FcPattern* pat = FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif"));
+  FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+  FcDefaultSubstitute(pat);
+  FcResult result;
+  FcPattern* match = FcFontMatch(nullptr, pat, &result);
+  std::string resolved = "Sans";
+  FcChar8* name = nullptr;
+  if (match && FcPatternGetString(match, FC_FAMILY, 0, &name) == FcResultMatch && name) {
+    resolved = reinterpret_cast<const char*>(name);
+  }
+  if (match) FcPatternDestroy(match);
+  FcPatternDestroy(pat);
+  return resolved;
+}
+
+const PangoFontDescription* CFontCache::Get(const FontInfo& font) {
+  std::wstring key = font.name + L"|" + std::to_wstring(font.size) + (font.bold ? L"b" : L"") +
+                     (font.italic ? L"i" : L"");
+  auto it = cache_.find(key);
+  if (it != cache_.end()) return it->second;
+  int weight = PANGO_WEIGHT_NORMAL;
+  std::string family = ResolveFamily(font.name.empty() ? L"Sans" : font.name, &weight);
+  PangoFontDescription* desc = pango_font_description_new();
+  pango_font_description_set_family(desc, family.c_str());
+  pango_font_description_set_absolute_size(desc, std::max(1, font.size) * PANGO_SCALE);
+  pango_font_description_set_weight(
+      desc, font.bold ? PANGO_WEIGHT_BOLD : static_cast<PangoWeight>(weight));
+  pango_font_description_set_style(desc, font.italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
+  cache_[key] = desc;
+  return desc;
+}
+
+}  // namespace SkinUI

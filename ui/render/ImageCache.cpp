@@ -1,0 +1,111 @@
+#include "ui/render/ImageCache.h"
+
+#include <cairo.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <sys/stat.h>
+
+#include "ui/core/SkinResources.h"
+#include "ui/core/Utf.h"
+
+namespace SkinUI {
+namespace {
+
+bool StatFile(const std::wstring& name, long long& mtime, long long& size) {
+  struct stat st;
+  if (::stat(ToUtf8(name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  mtime = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+  size = static_cast<long long>(st.st_size);
+  return true;
+}
+
+}  // namespace
+
+CSkinImage::CSkinImage(cairo_surface_t* surface, int width, int height)
+    : surface_(surface), width_(width), height_(height) {}
+
+CSkinImage::~CSkinImage() {
+  cairo_surface_destroy(surface_);
+}
+
+std::shared_ptr<CSkinImage> DecodeImage(const std::vector<unsigned char>& bytes,
+                                        std::optional<UiColor> mask) {
+  if (bytes.empty()) return nullptr;
+  GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+  GError* err = nullptr;
+  bool ok = gdk_pixbuf_loader_write(loader, bytes.data(), bytes.size(), &err);
+  if (err) g_clear_error(&err);
+  ok = gdk_pixbuf_loader_close(loader, &err) && ok;
+  if (err) g_clear_error(&err);
+  GdkPixbuf* pb = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+  if (pb == nullptr) {
+    g_object_unref(loader);
+    return nullptr;
+  }
+  int w = gdk_pixbuf_get_width(pb);
+  int h = gdk_pixbuf_get_height(pb);
+  int channels = gdk_pixbuf_get_n_channels(pb);
+  bool alpha = gdk_pixbuf_get_has_alpha(pb);
+  int srcStride = gdk_pixbuf_get_rowstride(pb);
+  const guchar* src = gdk_pixbuf_read_pixels(pb);
+  cairo_surface_t* surf = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+  if (cairo_surface_status(surf) != CAIRO_STATUS_SUCCESS || w <= 0 || h <= 0) {
+    cairo_surface_destroy(surf);
+    g_object_unref(loader);
+    return nullptr;
+  }
+  cairo_surface_flush(surf);
+  unsigned char* dst = cairo_image_surface_get_data(surf);
+  int dstStride = cairo_image_surface_get_stride(surf);
+  for (int y = 0; y < h; ++y) {
+    const guchar* s = src + static_cast<std::ptrdiff_t>(y) * srcStride;
+    auto* d = reinterpret_cast<std::uint32_t*>(dst + static_cast<std::ptrdiff_t>(y) * dstStride);
+    for (int x = 0; x < w; ++x, s += channels) {
+      std::uint32_t r = s[0], g = s[1], b = s[2];
+      std::uint32_t a = alpha ? s[3] : 255;
+      if (mask && ((r << 16) | (g << 8) | b) == (*mask & 0xFFFFFF)) a = 0;
+      // cairo wants premultiplied colour.
+      r = (r * a + 127) / 255;
+      g = (g * a + 127) / 255;
+      b = (b * a + 127) / 255;
+      d[x] = (a << 24) | (r << 16) | (g << 8) | b;
+    }
+  }
+  cairo_surface_mark_dirty(surf);
+  g_object_unref(loader);
+  return std::make_shared<CSkinImage>(surf, w, h);
+}
+
+std::shared_ptr<CSkinImage> CImageCache::Get(const std::wstring& name,
+                                             std::optional<UiColor> mask) {
+  if (name.empty()) return nullptr;
+  std::wstring key = name;
+  if (mask) key += L"|" + std::to_wstring(*mask & 0xFFFFFF);
+  auto it = entries_.find(key);
+  if (it != entries_.end()) {
+    if (!it->second.fromDisk) return it->second.image;
+    long long mtime = 0, size = 0;
+    if (StatFile(name, mtime, size) && mtime == it->second.mtime && size == it->second.size) {
+      return it->second.image;
+    }
+    entries_.erase(it);
+  }
+  std::vector<unsigned char> bytes;
+  Entry e;
+  if (resources_ != nullptr && resources_->ReadSkinFile(name, bytes)) {
+    e.fromDisk = false;
+  } else {
+    if (!StatFile(name, e.mtime, e.size)) return nullptr;
+    CSkinResources none;
+    if (resources_ == nullptr ? !none.ReadImage(name, bytes)
+                              : !resources_->ReadImage(name, bytes)) {
+      return nullptr;
+    }
+    e.fromDisk = true;
+  }
+  e.image = DecodeImage(bytes, mask);
+  if (!e.image) return nullptr;
+  entries_[key] = e;
+  return e.image;
+}
+
+}  // namespace SkinUI

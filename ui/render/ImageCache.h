@@ -1,0 +1,57 @@
+// Decoded skin images (any format gdk-pixbuf reads), kept as premultiplied cairo surfaces.
+// Images from disk are re-read when the file changes. UI thread.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/core/Types.h"
+
+typedef struct _cairo_surface cairo_surface_t;
+
+namespace SkinUI {
+
+class CSkinResources;
+
+class CSkinImage {
+ public:
+  CSkinImage(cairo_surface_t* surface, int width, int height);
+  ~CSkinImage();
+  CSkinImage(const CSkinImage&) = delete;
+  CSkinImage& operator=(const CSkinImage&) = delete;
+  cairo_surface_t* surface() const { return surface_; }
+  int width() const { return width_; }
+  int height() const { return height_; }
+
+ private:
+  cairo_surface_t* surface_;
+  int width_;
+  int height_;
+};
+
+// Decodes image bytes; pixels of the mask colour (RGB) become transparent. Null on failure.
+std::shared_ptr<CSkinImage> DecodeImage(const std::vector<unsigned char>& bytes,
+                                        std::optional<UiColor> mask);
+
+class CImageCache {
+ public:
+  void SetResources(const CSkinResources* resources) { resources_ = resources; }
+  // Null when the image is found nowhere or cannot be decoded.
+  std::shared_ptr<CSkinImage> Get(const std::wstring& name, std::optional<UiColor> mask);
+  void Clear() { entries_.clear(); }
+
+ private:
+  struct Entry {
+    std::shared_ptr<CSkinImage> image;
+    bool fromDisk = false;
+    long long mtime = 0;
+    long long size = 0;
+  };
+  const CSkinResources* resources_ = nullptr;
+  std::map<std::wstring, Entry> entries_;
+};
+
+}  // namespace SkinUI
