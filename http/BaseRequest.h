@@ -1,0 +1,51 @@
+// The steps of a one-shot request as virtual operations, and the entry that runs them:
+// OpenUrl tries every URL over TLS on port 443 first and then plainly on port 80, whatever its
+// scheme says. An object serves one URL on the thread that made it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/web/WebRequest.h"
+
+enum class Transport { Plain, Secure };
+
+class CBaseRequest {
+ public:
+  CBaseRequest() = default;
+  virtual ~CBaseRequest() = default;
+  CBaseRequest(const CBaseRequest&) = delete;
+  CBaseRequest& operator=(const CBaseRequest&) = delete;
+
+  virtual const char* GetTypeName() = 0;
+  // The response's "Content-Length"; false when there is no response or no such field.
+  virtual bool GetUrlFileSize(std::uint32_t* size) = 0;
+  // Bytes read, 0 at the end of the body, -1 on failure.
+  virtual int HttpRead(void* buffer, std::uint32_t size) = 0;
+  virtual void CloseHandles() = 0;
+  virtual bool OpenSession() = 0;
+  virtual bool ConnectSession(Transport transport) = 0;
+  virtual bool OpenRequest(Transport transport) = 0;
+  virtual bool SendRequest() = 0;
+
+  // "GET" until changed ("HEAD" for a size query).
+  void SetVerb(const std::wstring& verb) { verb_ = verb; }
+  // The text after "http://" or "https://" up to its first "/" is the host, the rest after
+  // that "/" the path. A URL with neither prefix leaves both as they are and gives true; one
+  // without a "/" after the host gives false. A ":port" stays part of the host.
+  bool SplitRequestUrl(const std::wstring& url, std::wstring& host, std::wstring& path);
+  // Session, connection, request and send, stopping at the first step that fails.
+  bool OpenHostPath(const std::wstring& host, const std::wstring& path, Transport transport);
+  // Secure on 443 first; when any step of that fails, plain on 80.
+  bool OpenUrl(const std::wstring& url);
+  // Whether the environment routes web traffic through a proxy.
+  bool IsUseProxyConnect();
+
+ protected:
+  std::wstring verb_ = L"GET";
+  std::wstring path_;
+  std::wstring host_;
+  platform::WebHandle session_ = nullptr;
+  platform::WebHandle connection_ = nullptr;
+  platform::WebHandle request_ = nullptr;
+};

@@ -1,0 +1,37 @@
+// The request class of the install flow's one-shot requests (installer size, carousel text,
+// banner images) over the platform's request API. Failed steps are logged through
+// ShowApiError. Certificates are verified: a certificate failure fails the secure attempt.
+// Objects live on the stack of one worker thread and serve one URL.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "http/BaseRequest.h"
+
+class CWinHttpRequest : public CBaseRequest {
+ public:
+  CWinHttpRequest() = default;
+  ~CWinHttpRequest() override;
+
+  const char* GetTypeName() override { return "WinHttp"; }
+  bool GetUrlFileSize(std::uint32_t* size) override;
+  int HttpRead(void* buffer, std::uint32_t size) override;
+  void CloseHandles() override;
+  bool OpenSession() override;
+  bool ConnectSession(Transport transport) override;
+  bool OpenRequest(Transport transport) override;
+  bool SendRequest() override;
+
+  // Writes the rest of the body to `path` (created or truncated). False on a failed read or
+  // write; a partial file stays for the caller to handle.
+  bool SaveBodyToFile(const std::wstring& path);
+  // The rest of the body as it came; "" when a read failed, so a cut-off body is never taken
+  // for a whole one.
+  std::string ReadBodyText();
+};
+
+// The size in bytes from a HEAD request, 0 when it cannot be had (also above 32 bits).
+std::uint32_t QueryRemoteFileSize(const std::wstring& url);
+// The body of a GET request, whatever its status; "" on failure.
+std::string FetchUrlText(const std::wstring& url);

@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "http/ApiError.h"
+#include "http/WinHttpRequest.h"
+#include "log/Log.h"
+#include "tests/platform/web/support/ScriptedServer.h"
+#include "tests/support/TestSupport.h"
+
+using kvtest::Reply;
+using kvtest::ScriptedRequest;
+using kvtest::ScriptedServer;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::wstring W(const std::string& s) {
+  return std::wstring(s.begin(), s.end());
+}
+
+// One log file for the whole test process.
+const kvtest::TempDir& LogDir() {
+  static kvtest::TempDir dir;
+  static bool opened = [] {
+    LogInit(L"requests.log", dir.path().wstring().c_str());
+    return true;
+  }();
+  (void)opened;
+  return dir;
+}
+
+std::string LogText() {
+  return kvtest::ReadFile(LogFilePath());
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+
+class RequestLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    LogDir();
+    before_ = LogText().size();
+  }
+  // What was logged since the test began.
+  std::string NewLog() { return LogText().substr(before_); }
+  std::size_t before_ = 0;
+};
+
+TEST_F(RequestLogTest, ApiErrorLinesCarryThreadContextCodeAndText) {
+  ShowApiError("WinHttpConnect", platform::kWebErrCannotConnect, &platform::WebErrorMessage,
+               "CWinHttpRequest::ConnectSession");
+  ShowApiError("WinHttpOpen", 4242, nullptr, nullptr);
+  const std::string tid = std::to_string(gettid());
+  const std::string log = NewLog();
+  EXPECT_NE(std::string::npos,
+            log.find("[Thread][" + tid +
+                     "] [CWinHttpRequest::ConnectSession]call WinHttpConnect fail 12029, A "
+                     "connection with the server could not be established.\n"))
+      << log;
+  EXPECT_NE(std::string::npos, log.find("[Thread][" + tid + "] call WinHttpOpen fail 4242, \n"))
+      << log;
+}
+
+TEST_F(RequestLogTest, UrlSplitting) {
+  CWinHttpRequest r;
+  EXPECT_STREQ("WinHttp", r.GetTypeName());
+  std::wstring host = L"h", path = L"p";
+  EXPECT_TRUE(r.SplitRequestUrl(L"https://srv:8080/a/b?c", host, path));
+  EXPECT_EQ(L"srv:8080", host);
+  EXPECT_EQ(L"a/b?c", path);
+  EXPECT_TRUE(r.SplitRequestUrl(L"http://srv/", host, path));
+  EXPECT_EQ(L"srv", host);
+  EXPECT_EQ(L"", path);
+  host = L"kept";
+  EXPECT_TRUE(r.SplitRequestUrl(L"srv/a", host, path));
+  EXPECT_EQ(L"kept", host);
+  EXPECT_FALSE(r.SplitRequestUrl(L"http://srv", host, path));
+}
+
+TEST_F(RequestLogTest, FailuresThatNeverReachAServer) {
+  ScriptedServer server;
+  ASSERT_TRUE(server.Start([](const ScriptedRequest&) { return Reply::Text(200, "x"); }));
+  // No "/" after the host: nothing is sent.
+  EXPECT_EQ("", FetchUrlText(W("http://127.0.0.1:" + std::to_string(server.port()))));
+  // The port stays in the host name, so neither attempt can resolve it.
+  EXPECT_EQ("", FetchUrlText(W(server.BaseUrl() + "/page")));
+  EXPECT_EQ(0u, QueryRemoteFileSize(W(server.BaseUrl() + "/page")));
+  // Without a scheme the host is empty.
+  EXPECT_EQ("", FetchUrlText(L"127.0.0.1/page"));
+  EXPECT_TRUE(server.Requests().empty());
+  const std::string log = NewLog();
+  EXPECT_EQ(4u, Count(log, "]call WinHttpSendRequest fail 12007,")) << log;
+  EXPECT_EQ(2u, Count(log, "]call WinHttpConnect fail 12005,")) << log;
+}
+
+// The cases below own ports 80 and 443 of a private network namespace; the parent test runs
+// them there.
+class OpenUrlInNamespace : public RequestLogTest {
+ protected:
+  void SetUp() override {
+    RequestLogTest::SetUp();
+    ASSERT_TRUE(kvtest::MakeTestCertificates(dir_ / "certs", {"127.0.0.1"}, certs_));
+    kvtest::WriteFile(dir_ / "plain/page.txt", "plain");
+    kvtest::WriteFile(dir_ / "secure/page.txt", "secure");
+    big_ = kvtest::PatternBytes(300000, 9);
+    kvtest::WriteFile(dir_ / "secure/big.bin", big_);
+    kvtest::WriteFile(dir_ / "plain/big.bin", big_);
+    fs::permissions(dir_.path(), fs::perms::owner_all | fs::perms::others_exec);
+    setenv("SSL_CERT_FILE", certs_.caCert.c_str(), 1);
+  }
+  void TearDown() override { unsetenv("SSL_CERT_FILE"); }
+
+  // nginx on 80, and on 443 as well when `withTls`.
+  bool StartNginx(bool withTls) {
+    kvtest::NginxOptions o;
+    o.root = dir_ / "plain";
+    o.extraServerConfig = "listen 127.0.0.1:80;\n";
+    if (withTls) {
+      o.extraHttpConfig = "server {\n listen 127.0.0.1:443 ssl;\n ssl_certificate " +
+                          certs_.serverCert.string() + ";\n ssl_certificate_key " +
+                          certs_.serverKey.string() + ";\n root " + (dir_ / "secure").string() +
+                          ";\n}\n";
+    }
+    return nginx_.Start(o) && kvtest::WaitForPort(80) && (!withTls || kvtest::WaitForPort(443));
+  }
+  kvtest::TempDir dir_;
+  kvtest::TestCertificates certs_;
+  kvtest::NginxServer nginx_;
+  std::string big_;
+};
+
+TEST_F(OpenUrlInNamespace, DISABLED_SecureAttemptComesFirst) {
+  ASSERT_TRUE(StartNginx(true));
+  EXPECT_EQ("secure", FetchUrlText(L"http://127.0.0.1/page.txt"));
+  EXPECT_EQ(big_.size(), QueryRemoteFileSize(L"http://127.0.0.1/big.bin"));
+  CWinHttpRequest image;
+  ASSERT_TRUE(image.OpenUrl(L"https://127.0.0.1/big.bin"));
+  ASSERT_TRUE(image.SaveBodyToFile((dir_ / "banner.bin").wstring()));
+  EXPECT_EQ(kvtest::Sha256Hex(big_), kvtest::Sha256Hex(kvtest::ReadFile(dir_ / "banner.bin")));
+  // An error page is a body like any other.
+  EXPECT_NE(std::string::npos, FetchUrlText(L"http://127.0.0.1/none.txt").find("404 Not Found"));
+  EXPECT_EQ(std::string::npos, NewLog().find("call "));
+}
+
+TEST_F(OpenUrlInNamespace, DISABLED_PlainAttemptWhenTheSecureOneFails) {
+  ASSERT_TRUE(StartNginx(false));
+  EXPECT_EQ("plain", FetchUrlText(L"https://127.0.0.1/page.txt"));
+  const std::string log = NewLog();
+  EXPECT_EQ(1u, Count(log, "[CWinHttpRequest::SendRequest]call WinHttpSendRequest fail 12029,"))
+      << log;
+  EXPECT_EQ(1u, Count(log, "call ")) << log;
+}
+
+TEST_F(OpenUrlInNamespace, DISABLED_UntrustedCertificateFallsBackToPlain) {
+  ASSERT_TRUE(StartNginx(true));
+  unsetenv("SSL_CERT_FILE");
+  EXPECT_EQ("plain", FetchUrlText(L"http://127.0.0.1/page.txt"));
+  EXPECT_EQ(1u, Count(NewLog(), "call WinHttpSendRequest fail 12175,"));
+}
+
+TEST_F(OpenUrlInNamespace, DISABLED_SizeQueryWithoutLengthAndBrokenImage) {
+  ScriptedServer server;
+  ASSERT_TRUE(server.Start(
+      [](const ScriptedRequest& r) {
+        if (r.method == "HEAD") return Reply::Raw("HTTP/1.1 200 OK\r\nX-No-Length: 1\r\n\r\n");
+        return Reply::Raw("HTTP/1.1 200 OK\r\nContent-Length: 9000\r\n\r\n" +
+                          std::string(3000, 'p'));
+      },
+      80));
+  EXPECT_EQ(0u, QueryRemoteFileSize(L"http://127.0.0.1/installer.exe"));
+  EXPECT_EQ(
+      1u, Count(NewLog(), "[CWinHttpRequest::GetUrlFileSize]call WinHttpQueryHeaders fail 12150,"));
+
+  CWinHttpRequest image;
+  ASSERT_TRUE(image.OpenUrl(L"http://127.0.0.1/pr_1.png"));
+  EXPECT_FALSE(image.SaveBodyToFile((dir_ / "pr_1.png").wstring()));
+  EXPECT_EQ(3000u, fs::file_size(dir_ / "pr_1.png"));
+  EXPECT_EQ("", FetchUrlText(L"http://127.0.0.1/carousel"));
+}
+
+TEST(OpenUrlTest, HttpsFirstThenHttpOnOwnedPorts) {
+  ASSERT_EQ(0u, geteuid()) << "needs root for a private network namespace";
+  ASSERT_TRUE(kvtest::HaveProgram("unshare"));
+  ASSERT_TRUE(kvtest::HaveProgram("ip"));
+  kvtest::TempDir dir;
+  const std::string out = (dir / "child.txt").string();
+  kvtest::ChildProcess child;
+  ASSERT_TRUE(child.Start({"unshare", "-n", "sh", "-c",
+                           "ip link set lo up && exec \"$0\" --gtest_also_run_disabled_tests "
+                           "--gtest_filter='OpenUrlInNamespace.*'",
+                           fs::read_symlink("/proc/self/exe").string()},
+                          out));
+  const int status = child.Wait(std::chrono::seconds(120));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << kvtest::ReadFile(out);
+  EXPECT_NE(std::string::npos, kvtest::ReadFile(out).find("[  PASSED  ] 4 tests."))
+      << kvtest::ReadFile(out);
+}
+
+}  // namespace
