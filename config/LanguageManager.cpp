@@ -10,6 +10,8 @@ void LanguageManager::Reset(const std::wstring& folder) {
   urls_.clear();
   product_.clear();
   folder_ = folder;
+  // File names are appended directly, so the folder must end in a separator.
+  if (!folder_.empty() && folder_.back() != L'/') folder_ += L'/';
   language_.clear();
   custom_.clear();
   rightToLeft_ = false;

@@ -12,6 +12,11 @@ endforeach()
 if(NOT DEFINED KV_BRAND_CAROUSEL_SCHEME)
   set(KV_BRAND_CAROUSEL_SCHEME "https")
 endif()
+# Visible to every directory (the app and the tests read them too), renewed on each configure.
+foreach(_kv_v FILE_DESCRIPTION FILE_VERSION CAROUSEL_SCHEME CAROUSEL_HOST ANALYTICS_URL
+        DEFAULT_BRAND_NAME)
+  set(KV_BRAND_${_kv_v} "${KV_BRAND_${_kv_v}}" CACHE INTERNAL "")
+endforeach()
 
 foreach(_kv_f language.ini productInfo.ini text.ini url.ini domain.txt)
   if(NOT EXISTS "${KV_BRAND_DIR}/${_kv_f}")

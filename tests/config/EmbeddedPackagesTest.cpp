@@ -8,6 +8,7 @@
 #include "config/LanguageTables.h"
 #include "log/Log.h"
 #include "platform/Resources.h"
+#include "sys/SystemInfo.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -114,6 +115,11 @@ TEST_F(EmbeddedBrand, DomainCodeAndUrlsOfTheRealResources) {
   EXPECT_NE(m.GetInstallUrl().find(L"key=installed"), std::wstring::npos);
   EXPECT_EQ(m.GetDownloadUrl().find(L"&pid="), std::wstring::npos);
   EXPECT_EQ(m.GetDownloadUrl().rfind(L"http", 0), 0u);
+}
+
+TEST(EmbeddedBrandBuild, ExecutableCarriesTheBrandVersionRecord) {
+  EXPECT_EQ(GetFileVersion(GetModulePath()), Utf8ToWide(KV_TEST_BRAND_VERSION));
+  EXPECT_EQ(GetFileDescription(GetModulePath()), Utf8ToWide(KV_TEST_BRAND_DESCRIPTION));
 }
 
 TEST(DomainTextToCustom, LineEndsAndLimits) {

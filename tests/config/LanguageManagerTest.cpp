@@ -40,6 +40,14 @@ TEST_F(LanguageManagerTest, LanguageChoiceAndRightToLeft) {
   }
 }
 
+TEST_F(LanguageManagerTest, FolderWithoutTrailingSeparatorIsAccepted) {
+  LanguageManager m;
+  m.Init(dir.path().wstring(), L"1036");
+  EXPECT_EQ(m.GetLanguage(), L"French");
+  EXPECT_EQ(m.GetText(L"STR_INSTALL"), L"Installer");
+  EXPECT_EQ(m.GetFolder(), dir.path().wstring() + L"/");
+}
+
 TEST_F(LanguageManagerTest, LanguageComesFromTheLocale) {
   const char* old = std::getenv("LC_ALL");
   std::string saved = old ? old : "";
