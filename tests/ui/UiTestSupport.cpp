@@ -32,6 +32,18 @@ void RecordingWindow::OnClick(SkinUI::TNotifyUI& msg) {
   SkinWindowBase::OnClick(msg);
 }
 
+SkinUI::LRESULT RecordingWindow::HandleCustomMessage(SkinUI::UINT msg, SkinUI::WPARAM wParam,
+                                                     SkinUI::LPARAM lParam, bool& bHandled) {
+  messages.emplace_back(msg, wParam);
+  return SkinWindowBase::HandleCustomMessage(msg, wParam, lParam, bHandled);
+}
+
+SkinUI::LRESULT RecordingWindow::OnDestroy(SkinUI::UINT msg, SkinUI::WPARAM wParam,
+                                           SkinUI::LPARAM lParam, bool& bHandled) {
+  ++destroyCalls;
+  return SkinWindowBase::OnDestroy(msg, wParam, lParam, bHandled);
+}
+
 SkinUI::CHeadlessWindow& RecordingWindow::host() {
   return *static_cast<SkinUI::CHeadlessWindow*>(GetHostWindow());
 }

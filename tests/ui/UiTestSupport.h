@@ -47,15 +47,21 @@ class RecordingWindow : public SkinUI::SkinWindowBase {
   void Notify(SkinUI::TNotifyUI& msg) override;
   void OnSkinLoadFailed(const std::string& error) override { loadError = error; }
   void InitWindow() override { ++initCalls; }
+  SkinUI::LRESULT HandleCustomMessage(SkinUI::UINT msg, SkinUI::WPARAM wParam,
+                                      SkinUI::LPARAM lParam, bool& bHandled) override;
+  SkinUI::LRESULT OnDestroy(SkinUI::UINT msg, SkinUI::WPARAM wParam, SkinUI::LPARAM lParam,
+                            bool& bHandled) override;
 
   SkinUI::CHeadlessWindow& host();
   // "type:name" of each notification since the last call, and clears the record.
   std::vector<std::wstring> TakeEvents();
-  // The notifications of one type only, as sender names.
   std::vector<Recorded> events;
   std::string loadError;
   int initCalls = 0;
   int clicksSeenByBase = 0;
+  int destroyCalls = 0;
+  // (message, wParam) of every message that reached HandleCustomMessage.
+  std::vector<std::pair<SkinUI::UINT, SkinUI::WPARAM>> messages;
 
  protected:
   void OnClick(SkinUI::TNotifyUI& msg) override;

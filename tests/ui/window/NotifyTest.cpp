@@ -1,0 +1,288 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "tests/ui/UiTestSupport.h"
+#include "ui/controls/Button.h"
+#include "ui/controls/Edit.h"
+#include "ui/controls/Option.h"
+#include "ui/controls/TabLayout.h"
+#include "ui/window/SkinWindowBase.h"
+
+namespace SkinUI {
+namespace {
+
+using uitest::Centre;
+using uitest::RecordingWindow;
+using Events = std::vector<std::wstring>;
+
+class NotifyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window_ = std::make_unique<RecordingWindow>(UILIB_ZIPRESOURCE, L"", L"skin.xml");
+    ASSERT_TRUE(window_->Create(L"KVDownloader")) << window_->loadError;
+    pm().EnsureLayout();
+    window_->TakeEvents();
+  }
+  CPaintManagerUI& pm() { return window_->GetPaintManager(); }
+  CHeadlessWindow& host() { return window_->host(); }
+  template <typename T = CControlUI>
+  T* Find(const wchar_t* name) {
+    auto* c = dynamic_cast<T*>(pm().FindControl(name));
+    EXPECT_NE(c, nullptr) << name;
+    return c;
+  }
+  void ClickOn(const wchar_t* name) {
+    pm().EnsureLayout();
+    UiPoint p = Centre(Find(name));
+    host().Click(p.x, p.y);
+  }
+  void ShowBannerDots() {
+    Find<CTabLayoutUI>(L"switch")->SelectItem(1, Notification::kSilent);
+    Find(L"buttonLayout")->SetVisible(true);
+    pm().EnsureLayout();
+    window_->TakeEvents();
+  }
+
+  uitest::HeadlessScope scope_;
+  std::unique_ptr<RecordingWindow> window_;
+};
+
+TEST_F(NotifyTest, WindowInitComesOnceAfterTheFirstLayout) {
+  RecordingWindow w(UILIB_ZIPRESOURCE, L"", L"skin.xml");
+  ASSERT_TRUE(w.Create(L"x"));
+  EXPECT_TRUE(w.TakeEvents().empty());
+  w.GetPaintManager().EnsureLayout();
+  EXPECT_EQ(w.TakeEvents(), Events({L"windowinit:"}));
+  w.ResizeClient(650, 435);
+  w.GetPaintManager().EnsureLayout();
+  EXPECT_TRUE(w.TakeEvents().empty());
+}
+
+TEST_F(NotifyTest, CheckBoxClickThenSelectChanged) {
+  auto* agree = Find<CCheckBoxUI>(L"chk_agree");
+  EXPECT_FALSE(agree->GetCheck());
+  ClickOn(L"chk_agree");
+  EXPECT_EQ(window_->TakeEvents(),
+            Events({L"setfocus:chk_agree", L"click:chk_agree", L"selectchanged:chk_agree"}));
+  EXPECT_TRUE(agree->GetCheck());
+  ClickOn(L"chk_agree");
+  EXPECT_EQ(window_->TakeEvents(), Events({L"click:chk_agree", L"selectchanged:chk_agree"}));
+  EXPECT_FALSE(agree->GetCheck());
+  EXPECT_EQ(window_->clicksSeenByBase, 2);
+}
+
+TEST_F(NotifyTest, PressAndReleaseMustBothBeInside) {
+  auto* fold = Find<CCheckBoxUI>(L"chk_fold");
+  UiPoint p = Centre(fold);
+  host().MouseMove(p.x, p.y);
+  host().ButtonDown(p.x, p.y);
+  EXPECT_TRUE(Find<CButtonUI>(L"chk_fold")->GetState() & kStatePushed);
+  host().MouseMove(p.x - 300, p.y);
+  EXPECT_FALSE(Find<CButtonUI>(L"chk_fold")->GetState() & kStatePushed);
+  host().ButtonUp(p.x - 300, p.y);
+  EXPECT_EQ(window_->TakeEvents(), Events({L"setfocus:chk_fold"}));
+  EXPECT_FALSE(fold->GetCheck());
+  // A press elsewhere released on the control does not click it either.
+  host().ButtonDown(p.x - 300, p.y);
+  host().ButtonUp(p.x, p.y);
+  EXPECT_FALSE(fold->GetCheck());
+}
+
+TEST_F(NotifyTest, OptionGroupKeepsOneSelected) {
+  ShowBannerDots();
+  auto* o0 = Find<COptionUI>(L"option_0");
+  auto* o1 = Find<COptionUI>(L"option_1");
+  ClickOn(L"option_0");
+  EXPECT_EQ(window_->TakeEvents(),
+            Events({L"setfocus:option_0", L"click:option_0", L"selectchanged:option_0"}));
+  ClickOn(L"option_1");
+  EXPECT_EQ(window_->TakeEvents(),
+            Events({L"killfocus:option_0", L"setfocus:option_1", L"click:option_1",
+                    L"selectchanged:option_0", L"selectchanged:option_1"}));
+  EXPECT_FALSE(o0->IsSelected());
+  EXPECT_TRUE(o1->IsSelected());
+  // Clicking the selected option changes nothing: a click, no selection change.
+  ClickOn(L"option_1");
+  EXPECT_EQ(window_->TakeEvents(), Events({L"click:option_1"}));
+  EXPECT_TRUE(o1->IsSelected());
+  EXPECT_EQ(pm().GetOptionGroup(L"bannerControlGroup").size(), 10u);
+}
+
+TEST_F(NotifyTest, SelectCallsNotifyOnlyWhenAskedAndOnRealChanges) {
+  auto* fold = Find<CCheckBoxUI>(L"chk_fold");
+  fold->Selected(true, Notification::kSilent);
+  EXPECT_TRUE(window_->TakeEvents().empty());
+  fold->Selected(true, Notification::kNotify);
+  EXPECT_TRUE(window_->TakeEvents().empty());
+  fold->Selected(false, Notification::kNotify);
+  EXPECT_EQ(window_->TakeEvents(), Events({L"selectchanged:chk_fold"}));
+
+  auto* o3 = Find<COptionUI>(L"option_3");
+  auto* o4 = Find<COptionUI>(L"option_4");
+  o3->Selected(true, Notification::kSilent);
+  o4->Selected(true, Notification::kNotify);
+  EXPECT_FALSE(o3->IsSelected());
+  EXPECT_EQ(window_->TakeEvents(), Events({L"selectchanged:option_3", L"selectchanged:option_4"}));
+
+  auto* tab = Find<CTabLayoutUI>(L"switch");
+  tab->SelectItem(1, Notification::kNotify);
+  ASSERT_EQ(window_->events.size(), 1u);
+  EXPECT_EQ(window_->events[0].type, L"tabselect");
+  EXPECT_EQ(window_->events[0].wParam, 1);
+  EXPECT_EQ(window_->events[0].lParam, 0);
+  window_->TakeEvents();
+  tab->SelectItem(1, Notification::kNotify);
+  tab->SelectItem(0, Notification::kSilent);
+  EXPECT_TRUE(window_->TakeEvents().empty());
+  EXPECT_FALSE(tab->SelectItem(2));
+  EXPECT_EQ(tab->GetCurSel(), 0);
+}
+
+TEST_F(NotifyTest, KeyboardMovesFocusAndActivates) {
+  // Home page, panel folded: the focusable controls in document order.
+  Find(L"btn_start")->SetVisible(false);
+  host().KeyPress(Key::kTab);
+  EXPECT_EQ(pm().GetFocus(), Find(L"minbtn"));
+  host().KeyPress(Key::kTab);
+  host().KeyPress(Key::kTab);
+  EXPECT_EQ(pm().GetFocus(), Find(L"btn_install"));
+  host().KeyPress(Key::kTab, kModShift);
+  EXPECT_EQ(pm().GetFocus(), Find(L"closebtn"));
+  host().KeyPress(Key::kTab);
+  window_->TakeEvents();
+  host().KeyPress(Key::kReturn);
+  EXPECT_EQ(window_->TakeEvents(), Events({L"click:btn_install"}));
+  host().KeyPress(Key::kTab);
+  EXPECT_EQ(pm().GetFocus(), Find(L"chk_agree"));
+  window_->TakeEvents();
+  host().KeyPress(Key::kSpace);
+  EXPECT_EQ(window_->TakeEvents(), Events({L"click:chk_agree", L"selectchanged:chk_agree"}));
+  // Disabled controls neither click nor take the focus.
+  Find(L"btn_install")->SetEnabled(false);
+  ClickOn(L"btn_install");
+  EXPECT_TRUE(window_->TakeEvents().empty());
+  host().KeyPress(Key::kTab, kModShift);
+  EXPECT_EQ(pm().GetFocus(), Find(L"closebtn"));
+}
+
+TEST_F(NotifyTest, EditTypingReturnAndReadOnly) {
+  Find(L"bottomLayout")->SetVisible(true);
+  window_->ResizeClient(650, 435);
+  auto* edit = Find<CEditUI>(L"edit_path");
+  edit->SetText(L"/opt/x");
+  EXPECT_TRUE(window_->TakeEvents().empty());
+  ClickOn(L"edit_path");
+  EXPECT_EQ(window_->TakeEvents(), Events({L"setfocus:edit_path"}));
+  host().TypeText(L"yz");
+  host().KeyPress(Key::kBack);
+  host().KeyPress(Key::kLeft);
+  host().KeyPress(Key::kDelete);
+  EXPECT_EQ(edit->GetText(), L"/opt/x");
+  EXPECT_EQ(window_->TakeEvents(), Events({L"textchanged:edit_path", L"textchanged:edit_path",
+                                           L"textchanged:edit_path", L"textchanged:edit_path"}));
+  host().KeyPress(Key::kReturn);
+  EXPECT_EQ(window_->TakeEvents(), Events({L"return:edit_path"}));
+  edit->SetReadOnly(true);
+  host().TypeText(L"q");
+  host().KeyPress(Key::kBack);
+  EXPECT_EQ(edit->GetText(), L"/opt/x");
+  EXPECT_TRUE(window_->TakeEvents().empty());
+  // Hiding the focused control takes the focus away.
+  Find(L"bottomLayout")->SetVisible(false);
+  EXPECT_EQ(pm().GetFocus(), nullptr);
+}
+
+TEST_F(NotifyTest, HitTestOfCaptionSizeBoxAndButtons) {
+  EXPECT_EQ(window_->HitTest(UiPoint{300, 100}), HitArea::kCaption);
+  EXPECT_EQ(window_->HitTest(UiPoint{300, 289}), HitArea::kCaption);
+  EXPECT_EQ(window_->HitTest(UiPoint{300, 290}), HitArea::kClient);
+  EXPECT_EQ(window_->HitTest(Centre(Find(L"btn_install"))), HitArea::kClient);
+  EXPECT_EQ(window_->HitTest(Centre(Find(L"closebtn"))), HitArea::kClient);
+  EXPECT_EQ(window_->HitTest(UiPoint{2, 100}), HitArea::kLeft);
+  EXPECT_EQ(window_->HitTest(UiPoint{647, 100}), HitArea::kRight);
+  EXPECT_EQ(window_->HitTest(UiPoint{300, 1}), HitArea::kTop);
+  EXPECT_EQ(window_->HitTest(UiPoint{648, 358}), HitArea::kBottomRight);
+  EXPECT_EQ(window_->HitTest(UiPoint{1, 1}), HitArea::kTopLeft);
+
+  // A press on the caption moves the window and reaches no control; one on a button clicks.
+  host().ButtonDown(300, 100);
+  host().ButtonUp(300, 100);
+  EXPECT_EQ(host().LastFrameDrag(), HitArea::kCaption);
+  EXPECT_TRUE(window_->TakeEvents().empty());
+  ClickOn(L"btn_install");
+  EXPECT_EQ(window_->TakeEvents(), Events({L"setfocus:btn_install", L"click:btn_install"}));
+
+  // Banner page: the dots take clicks inside the caption; the banner itself drags.
+  ShowBannerDots();
+  EXPECT_EQ(window_->HitTest(Centre(Find(L"option_0"))), HitArea::kClient);
+  EXPECT_EQ(window_->HitTest(UiPoint{300, 100}), HitArea::kCaption);
+  // Maximised windows have no size box.
+  host().Maximize();
+  EXPECT_EQ(window_->HitTest(UiPoint{2, 100}), HitArea::kCaption);
+}
+
+TEST_F(NotifyTest, BaseHandlesCloseAndMinimiseButtons) {
+  ClickOn(L"minbtn");
+  EXPECT_TRUE(host().IsMinimized());
+  host().Restore();
+  host().Show();
+  ClickOn(L"closebtn");
+  // The close request is posted, not handled inside the click.
+  EXPECT_TRUE(window_->IsWindow());
+  scope_.backend().RunPending();
+  EXPECT_FALSE(window_->IsWindow());
+  EXPECT_FALSE(host().IsVisible());
+  EXPECT_EQ(window_->destroyCalls, 1);
+}
+
+TEST_F(NotifyTest, WorkersPostInOrderAndWaitForMessageBoxes) {
+  std::atomic<bool> answeredOnUi{false};
+  scope_.backend().SetMessageBoxAnswerer([&](const MessageBoxRequest& r) {
+    answeredOnUi = scope_.backend().IsUiThread();
+    return r.text == L"retry?" ? IDRETRY : IDOK;
+  });
+  std::atomic<int> result{0};
+  std::thread worker([&] {
+    for (WPARAM i = 0; i < 50; ++i) window_->PostMessage(WM_USER + 1, i, 0);
+    result = window_->MessageBox(L"retry?", L"Title", MB_ABORTRETRYIGNORE | MB_ICONWARNING);
+    window_->PostMessage(WM_USER + 2, 99, 0);
+  });
+  ASSERT_TRUE(scope_.backend().RunUntil(
+      [&] { return !window_->messages.empty() && window_->messages.back().first == WM_USER + 2; },
+      std::chrono::seconds(10)));
+  worker.join();
+  EXPECT_EQ(result, IDRETRY);
+  EXPECT_TRUE(answeredOnUi);
+  ASSERT_EQ(window_->messages.size(), 51u);
+  for (WPARAM i = 0; i < 50; ++i) EXPECT_EQ(window_->messages[i].second, i);
+  auto boxes = scope_.backend().GetMessageBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].caption, L"Title");
+  EXPECT_FALSE(boxes[0].onUiThread);
+  EXPECT_TRUE(boxes[0].hadOwner);
+  // An answer that is not one of the box's buttons becomes the box's dismiss answer.
+  scope_.backend().SetMessageBoxAnswerer([](const MessageBoxRequest&) { return IDYES; });
+  EXPECT_EQ(window_->MessageBox(L"q", L"t", MB_OKCANCEL), IDCANCEL);
+}
+
+TEST_F(NotifyTest, TimersByIdReplaceAndStop) {
+  window_->SetTimer(11, 5000);
+  window_->SetTimer(11, 10);
+  EXPECT_EQ(host().GetTimerInterval(11), 10u);
+  ASSERT_TRUE(scope_.backend().RunUntil([&] { return window_->messages.size() >= 3; },
+                                        std::chrono::seconds(10)));
+  for (auto& m : window_->messages) {
+    EXPECT_EQ(m.first, WM_TIMER);
+    EXPECT_EQ(m.second, 11u);
+  }
+  window_->KillTimer(11);
+  std::size_t seen = window_->messages.size();
+  scope_.backend().RunUntil([] { return false; }, std::chrono::milliseconds(60));
+  EXPECT_EQ(window_->messages.size(), seen);
+  EXPECT_FALSE(host().HasTimer(11));
+}
+
+}  // namespace
+}  // namespace SkinUI
