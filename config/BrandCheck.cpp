@@ -275,9 +275,12 @@ void Checker::CheckDomain() {
   if (body.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) {
     Add(file, L"", L"", "must be one line (ending in CR LF)");
   }
+  // The code goes into addresses unescaped and becomes a file's content.
   for (char c : body) {
-    if (static_cast<unsigned char>(c) >= 0x80) {
-      Add(file, L"", L"", "must be plain ASCII (it is sent in addresses and written as a file)");
+    bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                c == '_' || c == '-' || c == '.';
+    if (!safe) {
+      Add(file, L"", L"", "may hold only letters, digits, \"_\", \"-\" and \".\"");
       break;
     }
   }

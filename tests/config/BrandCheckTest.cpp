@@ -121,6 +121,10 @@ TEST_F(BrandCheckTest, EncodingsAndLineEnds) {
   EXPECT_TRUE(has("productInfo.ini: not UTF-16LE with a byte-order mark"));
   EXPECT_TRUE(has("url.ini: line 1 ends in LF without CR"));
   EXPECT_TRUE(has("domain.txt: must be one line (ending in CR LF)"));
+
+  kvtest::WriteFile(dir / "domain.txt", "com&ru=1\r\n");
+  problems = Problems();
+  EXPECT_TRUE(has("domain.txt: may hold only letters, digits, \"_\", \"-\" and \".\""));
 }
 
 TEST_F(BrandCheckTest, ProductLanguageAndUrlValues) {

@@ -95,4 +95,25 @@ TEST(ExtractZipToFolder, DamagedArchivesAreReported) {
   EXPECT_EQ(kvtest::ReadFile(dir / "blocked" / "b.txt"), "B");
 }
 
+// Damage at any place of the archive is reported or harmless: never a crash, never a file
+// outside the folder, never a file with other bytes than the entry's.
+TEST(ExtractZipToFolder, ArchiveCutOrDamagedAnywhere) {
+  kvtest::TempDir dir;
+  const std::string body = kvtest::PatternBytes(700, 5);
+  const std::string zip = configtest::MakeZip({{"a/b.ini", body}, {"c.ini", "cc"}});
+  for (std::size_t n = 0; n < zip.size(); n += 7) {
+    fs::path folder = dir / ("cut" + std::to_string(n)) / "lang";
+    Extract(zip.substr(0, n), folder);
+    std::string damaged = zip;
+    damaged[n] = static_cast<char>(damaged[n] ^ 0xA5);
+    Extract(damaged, folder);
+    if (fs::exists(folder / "a" / "b.ini")) {
+      EXPECT_EQ(kvtest::ReadFile(folder / "a" / "b.ini"), body) << "damaged at " << n;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / ("cut" + std::to_string(n))),
+                            fs::directory_iterator()),
+              1);
+  }
+}
+
 }  // namespace
