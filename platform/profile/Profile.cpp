@@ -1,7 +1,6 @@
 #include "platform/profile/Profile.h"
 
 #include <cstdint>
-#include <cwctype>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -110,10 +109,17 @@ std::wstring_view Trim(std::wstring_view s) {
   return s;
 }
 
+// Case folding for name comparison that does not depend on the process locale: ASCII, Latin-1,
+// Greek and Cyrillic capitals, which covers the names ini files of our languages use.
 wchar_t Fold(wchar_t c) {
-  if (c >= L'A' && c <= L'Z') return static_cast<wchar_t>(c - L'A' + L'a');
+  auto shift = [c](int by) { return static_cast<wchar_t>(c + by); };
+  if (c >= L'A' && c <= L'Z') return shift(0x20);
   if (c < 0x80) return c;
-  return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return shift(0x20);
+  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return shift(0x20);
+  if (c >= 0x410 && c <= 0x42F) return shift(0x20);
+  if (c >= 0x400 && c <= 0x40F) return shift(0x50);
+  return c;
 }
 
 bool SameName(std::wstring_view a, std::wstring_view b) {

@@ -48,6 +48,11 @@ TEST_F(ProfileFiles, Utf16FileWithNonLatinTextIsReadByCaseInsensitiveNames) {
   // A character outside the basic plane arrives as one wide character, not two halves.
   EXPECT_EQ(platform::ReadProfileString(W(file), L"Chinese", L"STR_EMOJI", L"", 256),
             L"\U0001F600");
+  kvtest::WriteFile(dir / "names.ini",
+                    Utf16File(L"[\u0420\u0423\u0421\u00C9]\r\n\u039A\u039B=v\r\n"));
+  EXPECT_EQ(platform::ReadProfileString(W(dir / "names.ini"), L"\u0440\u0443\u0441\u00E9",
+                                        L"\u03BA\u03BB", L"", 256),
+            L"v");
   EXPECT_EQ(platform::ReadProfileSection(W(file), L"chinese", 4096),
             (std::vector<std::wstring>{L"STR_INSTALL=\u5B89\u88C5", L"STR_EMOJI=\U0001F600"}));
 }
