@@ -1,6 +1,9 @@
 // A small file-backed registry store per root key: keys hold named REG_SZ values.
 // Writes are atomic (temp file + rename) under a lock, so concurrent writers leave a readable
-// store. KV_REGISTRY_DIR overrides the store folder (tests). Any thread.
+// store and lose none of each other's values. The machine store lives in
+// /var/lib/kvdownloader/registry, the per-user store in $XDG_STATE_HOME (default
+// ~/.local/state)/kvdownloader/registry; KV_REGISTRY_DIR replaces both with its "machine" and
+// "user" folders (tests). Key and value names ignore case. Any thread.
 #pragma once
 
 #include <memory>

@@ -11,19 +11,28 @@ std::wstring GetProgramFilesFolder();
 // GetProgramFilesFolder() + "korvana_down/" + own executable base name + "/".
 std::wstring GetWorkFolder();
 std::wstring GetFileNameFromPath(const std::wstring& path);
-// The Windows language id of the user's locale, in decimal ("1033" for en_US).
+// The Windows language id of the user's locale (LC_ALL, else LC_MESSAGES, else LANG), in decimal
+// ("1033" for en_US, "1025" for ar_SA); an unknown language or the C locale gives "1033".
 std::wstring GetUiLanguageId();
+// PRETTY_NAME of /etc/os-release ("" without one).
 std::wstring GetOsProductName();
+// True on an x86_64 machine.
 bool Is64BitSystem();
+// All free space of the file system holding path (statvfs), in MiB; mb untouched on failure.
 bool GetFreeSpaceMB(const std::wstring& path, std::uint32_t& mb);
+// "a.b.c.d" and the description from the file's ".kv_version" record; "" without one.
 std::wstring GetFileVersion(const std::wstring& path);
 std::wstring GetFileDescription(const std::wstring& path);
+// True for a file that can be opened for reading; false for folders.
 bool FileExists(const std::wstring& path);
 // The program's own executable path (/proc/self/exe).
 std::wstring GetModulePath();
 // Creates the folder and all missing parents (0755); true when it exists afterwards.
 bool CreateFolderTree(const std::wstring& path);
 
+// The locale's character set is UTF-8 in practice (a plain C locale counts as UTF-8), so the
+// "ANSI" and locale conversions agree. Unconvertible characters become '?'. The UTF-8 pair
+// converts directly: nothing is lost, invalid input becomes U+FFFD.
 std::wstring LocaleToWide(const std::string& text);
 std::string WideToLocale(const std::wstring& text);
 std::wstring AnsiToWide(const std::string& text);
