@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "log/Log.h"
+#include "platform/Paths.h"
 #include "sys/SystemInfo.h"
 
 namespace {
@@ -43,10 +44,9 @@ std::string SafeRelativeName(std::string name) {
   return name;
 }
 
+// Folders are made 0755 so that no other user can swap the files inside.
 bool MakeFolder(const fs::path& path) {
-  std::error_code ec;
-  fs::create_directories(path, ec);
-  return fs::is_directory(path, ec);
+  return platform::CreateFolderTree(path.string());
 }
 
 bool WriteAll(int fd, const char* data, std::size_t size) {

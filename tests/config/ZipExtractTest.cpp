@@ -29,6 +29,14 @@ TEST(ExtractZipToFolder, WritesEntriesIntoAFolderItCreates) {
   struct stat st;
   ASSERT_EQ(stat((folder / "big.bin").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u);
+  // Even under a permissive umask nobody else may replace what the program reads.
+  mode_t old = umask(0);
+  ASSERT_TRUE(Extract(zip, dir / "open" / "language"));
+  umask(old);
+  ASSERT_EQ(stat((dir / "open" / "language").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u);
+  ASSERT_EQ(stat((dir / "open" / "language" / "language.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
 TEST(ExtractZipToFolder, ReplacesFilesTheUserEdited) {
