@@ -30,6 +30,15 @@ kvtest::ChildProcess StartNamed(const fs::path& dir, const std::string& name) {
   return child;
 }
 
+// Names unique to this test run, so that other tests' processes never answer for ours.
+std::string Unique(const std::string& stem, const std::string& ext) {
+  return stem + "-" + std::to_string(::getpid()) + ext;
+}
+
+std::wstring Wide(const std::string& s) {
+  return std::wstring(s.begin(), s.end());
+}
+
 bool WaitForFile(const fs::path& p) {
   for (int i = 0; i < 300; ++i) {
     if (fs::exists(p) && fs::file_size(p) > 0) return true;
@@ -62,55 +71,58 @@ class ScopedEnv {
 
 TEST(ProcessUtils, FindProcessMatchesTheWholeFileNameWithCase) {
   kvtest::TempDir dir;
-  kvtest::ChildProcess product = StartNamed(dir.path(), "Lumenstack.exe");
+  const std::string name = Unique("Lumenstack", ".exe");
+  kvtest::ChildProcess product = StartNamed(dir.path(), name);
   std::uint32_t pid = 0;
-  ASSERT_TRUE(FindProcess(L"Lumenstack.exe", pid));
+  ASSERT_TRUE(FindProcess(Wide(name), pid));
   EXPECT_EQ(pid, static_cast<std::uint32_t>(product.pid()));
 
   std::uint32_t untouched = 4242;
-  EXPECT_FALSE(FindProcess(L"lumenstack.exe", untouched));
-  EXPECT_FALSE(FindProcess(L"Lumenstack", untouched));
-  EXPECT_FALSE(FindProcess(L"Lumenstack.exe.old", untouched));
+  EXPECT_FALSE(FindProcess(Wide("l" + name.substr(1)), untouched));
+  EXPECT_FALSE(FindProcess(Wide(name.substr(0, name.size() - 4)), untouched));
+  EXPECT_FALSE(FindProcess(Wide(name + ".old"), untouched));
   EXPECT_FALSE(FindProcess(L"", untouched));
   EXPECT_EQ(untouched, 4242u);
 
   // Names past the 15 bytes of "comm" and past 63 characters are still told apart.
-  const std::string longName(70, 'k');
+  const std::string longName = Unique(std::string(70, 'k'), "");
   kvtest::ChildProcess longOne = StartNamed(dir.path(), longName);
-  ASSERT_TRUE(FindProcess(std::wstring(longName.begin(), longName.end()), pid));
+  ASSERT_TRUE(FindProcess(Wide(longName), pid));
   EXPECT_EQ(pid, static_cast<std::uint32_t>(longOne.pid()));
-  EXPECT_FALSE(FindProcess(std::wstring(69, L'k'), untouched));
+  EXPECT_FALSE(FindProcess(Wide(longName.substr(1)), untouched));
 }
 
 TEST(ProcessUtils, FirstOfTwoCopiesInProcessOrderIsReported) {
   kvtest::TempDir dir;
   fs::create_directories(dir / "a");
   fs::create_directories(dir / "b");
-  kvtest::ChildProcess one = StartNamed(dir / "a", "korvana-download.tmp");
-  kvtest::ChildProcess two = StartNamed(dir / "b", "korvana-download.tmp");
+  const std::string name = Unique("korvana-download", ".tmp");
+  kvtest::ChildProcess one = StartNamed(dir / "a", name);
+  kvtest::ChildProcess two = StartNamed(dir / "b", name);
   std::uint32_t first = 0;
-  platform::ForEachProcess([&](std::uint32_t pid, const std::string& name) {
-    if (name != "korvana-download.tmp") return true;
+  platform::ForEachProcess([&](std::uint32_t pid, const std::string& exe) {
+    if (exe != name) return true;
     first = pid;
     return false;
   });
   ASSERT_TRUE(first == static_cast<std::uint32_t>(one.pid()) ||
               first == static_cast<std::uint32_t>(two.pid()));
   std::uint32_t pid = 0;
-  ASSERT_TRUE(FindProcess(L"korvana-download.tmp", pid));
+  ASSERT_TRUE(FindProcess(Wide(name), pid));
   EXPECT_EQ(pid, first);
 }
 
 TEST(ProcessUtils, KillProcessEndsTheProcessAndRefusesWhatItCannotEnd) {
   kvtest::TempDir dir;
-  kvtest::ChildProcess product = StartNamed(dir.path(), "Lumenstack.exe");
+  const std::string name = Unique("Lumenstack", ".exe");
+  kvtest::ChildProcess product = StartNamed(dir.path(), name);
   std::uint32_t pid = 0;
-  ASSERT_TRUE(FindProcess(L"Lumenstack.exe", pid));
+  ASSERT_TRUE(FindProcess(Wide(name), pid));
   EXPECT_TRUE(KillProcess(pid));
   int status = product.Wait(std::chrono::seconds(10));
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGKILL);
-  EXPECT_FALSE(FindProcess(L"Lumenstack.exe", pid));
+  EXPECT_FALSE(FindProcess(Wide(name), pid));
 
   EXPECT_FALSE(KillProcess(pid));  // reaped: gone
   EXPECT_FALSE(KillProcess(0));    // would be our own process group
