@@ -1,0 +1,63 @@
+// One undecorated GTK window whose client area the toolkit paints. UI thread only.
+#pragma once
+
+#include <map>
+#include <memory>
+
+#include "ui/host/Host.h"
+#include "ui/host/gtk/LauncherEntry.h"
+
+typedef struct _GtkWidget GtkWidget;
+typedef struct _GtkWindow GtkWindow;
+
+namespace SkinUI {
+
+class CGtkHostWindow : public IHostWindow {
+ public:
+  CGtkHostWindow(IHostWindowClient& client, const HostWindowParams& params);
+  ~CGtkHostWindow() override;
+
+  void SetTitle(const std::wstring& title) override;
+  bool SetIcon(const unsigned char* data, std::size_t size) override;
+  void SetClientSize(UiSize size) override;
+  UiSize GetClientSize() const override { return size_; }
+  UiPoint GetPosition() const override;
+  void Move(UiPoint topLeft) override;
+  void CenterOnWorkArea() override;
+  void Show() override;
+  void Hide() override;
+  bool IsVisible() const override;
+  void Minimize() override;
+  void Maximize() override;
+  void Restore() override;
+  bool IsMaximized() const override;
+  bool IsMinimized() const override { return minimized_; }
+  void Present() override;
+  void Invalidate() override;
+  void SetTimer(int id, unsigned intervalMs) override;
+  void KillTimer(int id) override;
+  void SetTaskbarState(TaskbarState state) override;
+  void SetTaskbarValue(std::uint64_t completed, std::uint64_t total) override;
+  int GetScale() const override;
+
+  GtkWindow* gtkWindow() const;
+
+ private:
+  struct Callbacks;
+  friend struct Callbacks;
+  void UpdateTaskbar();
+
+  IHostWindowClient& client_;
+  GtkWidget* window_ = nullptr;
+  GtkWidget* area_ = nullptr;
+  UiSize size_;
+  bool minimized_ = false;
+  bool maximized_ = false;
+  bool pressInFrame_ = false;
+  std::map<int, unsigned> timers_;  // id -> GLib source id
+  std::unique_ptr<CLauncherEntry> launcher_;
+  TaskbarState taskbarState_ = TaskbarState::kNoProgress;
+  double taskbarProgress_ = 0;
+};
+
+}  // namespace SkinUI
