@@ -6,6 +6,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 
@@ -75,8 +76,18 @@ bool Is64BitSystem() {
 }
 
 bool GetFreeSpaceMB(const std::wstring& path, std::uint32_t& mb) {
+  if (path.empty()) return false;
+  // The folder is often not made yet: ask the file system it would be made on, that of its
+  // nearest existing parent.
+  std::string p = Narrow(path);
   struct statvfs st {};
-  if (path.empty() || ::statvfs(Narrow(path).c_str(), &st) != 0) return false;
+  while (::statvfs(p.c_str(), &st) != 0) {
+    if (errno != ENOENT) return false;
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    std::size_t slash = p.find_last_of('/');
+    if (slash == std::string::npos) return false;
+    p.erase(slash == 0 ? 1 : slash);
+  }
   // All free blocks, not only those an unprivileged user may take.
   unsigned long long bytes =
       static_cast<unsigned long long>(st.f_bfree) * static_cast<unsigned long long>(st.f_frsize);

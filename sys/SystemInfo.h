@@ -18,7 +18,8 @@ std::wstring GetUiLanguageId();
 std::wstring GetOsProductName();
 // True on an x86_64 machine.
 bool Is64BitSystem();
-// All free space of the file system holding path (statvfs), in MiB; mb untouched on failure.
+// All free space of the file system holding path (statvfs), in MiB; mb untouched on failure. A
+// folder not made yet is answered for by its nearest existing parent.
 bool GetFreeSpaceMB(const std::wstring& path, std::uint32_t& mb);
 // "a.b.c.d" and the description from the file's ".kv_version" record; "" without one.
 std::wstring GetFileVersion(const std::wstring& path);

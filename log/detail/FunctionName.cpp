@@ -12,6 +12,10 @@ std::string QualifiedFunctionName(const char* pretty) {
   // The parameter list is the last parenthesised group ending the text (trailing qualifiers
   // such as " const" may follow it).
   std::size_t close = s.rfind(')');
+  // A ")" followed by more than qualifiers belongs to a name such as "<lambda()>".
+  if (close != std::string::npos && close + 1 < s.size() && s[close + 1] != ' ') {
+    close = std::string::npos;
+  }
   if (close != std::string::npos) {
     int depth = 0;
     for (std::size_t i = close + 1; i-- > 0;) {

@@ -17,6 +17,8 @@ TEST(FunctionName, CompilerDescriptionsBecomeQualifiedNames) {
   EXPECT_EQ(QualifiedFunctionName("int main(int, char**)"), "main");
   EXPECT_EQ(QualifiedFunctionName("bool A::operator==(const A&) const"), "A::operator==");
   EXPECT_EQ(QualifiedFunctionName("CGA::SendGACommon"), "CGA::SendGACommon");
+  EXPECT_EQ(QualifiedFunctionName("CSetupFrameWnd::OnClickInstall()::<lambda(int)>"),
+            "CSetupFrameWnd::OnClickInstall()::<lambda(int)>");
 }
 
 TEST(FunctionName, SourceFileNameTakesEitherSeparator) {

@@ -186,8 +186,16 @@ TEST(SystemInfo, FreeSpaceIsAllFreeBlocksInMebibytes) {
   EXPECT_GE(mb, std::min(toMb(before), toMb(after)));
   EXPECT_LE(mb, std::max(toMb(before), toMb(after)));
 
+  // A folder still to be made lies on its parent's file system.
+  std::uint32_t notYet = 0;
+  ASSERT_TRUE(GetFreeSpaceMB((dir / "missing/deeper/").wstring(), notYet));
+  EXPECT_GE(notYet, std::min(toMb(before), toMb(after)) * 9 / 10);
+  EXPECT_LE(notYet, std::max(toMb(before), toMb(after)) * 11 / 10 + 1);
+
+  // A path through a file can never be a folder.
+  kvtest::WriteFile(dir / "file", "x");
   std::uint32_t untouched = 7;
-  EXPECT_FALSE(GetFreeSpaceMB((dir / "missing/deeper").wstring(), untouched));
+  EXPECT_FALSE(GetFreeSpaceMB((dir / "file" / "sub").wstring(), untouched));
   EXPECT_FALSE(GetFreeSpaceMB(L"", untouched));
   EXPECT_EQ(untouched, 7u);
 }
