@@ -2,3 +2,12 @@
 foreach(_t storageTest BencodeTest RangeSetTest PieceBitfieldTest ResumeRecordTest)
   kv_test(kvhttp_${_t} SOURCES ${CMAKE_CURRENT_LIST_DIR}/${_t}.cpp DEPS kv::kvhttp LABELS engine)
 endforeach()
+
+add_library(kv_download_harness STATIC ${CMAKE_CURRENT_LIST_DIR}/support/DownloadHarness.cpp)
+target_link_libraries(kv_download_harness PUBLIC kv::kvhttp kv::test_support)
+
+kv_test(kvhttp_multi_downloadTest
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/multi_downloadTest.cpp
+  DEPS kv_download_harness kv::fault_server_fixture
+  LABELS engine
+  TIMEOUT 600)
