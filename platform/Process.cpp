@@ -203,24 +203,34 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
   return true;
 }
 
-bool OpenWithDefaultHandler(const std::string& target) {
-  if (target.empty()) return false;
-  // xdg-open is found on PATH, as the desktop's own tools do.
-  std::string handler;
+namespace {
+
+// The first executable `name` on PATH, or "".
+std::string FindOnPath(const std::string& name) {
   std::string path = EnvOrEmpty("PATH");
   if (path.empty()) path = "/usr/local/bin:/usr/bin:/bin";
   for (std::size_t start = 0; start <= path.size();) {
     std::size_t end = path.find(':', start);
     if (end == std::string::npos) end = path.size();
-    std::string candidate = path.substr(start, end - start) + "/xdg-open";
-    if (end > start && ::access(candidate.c_str(), X_OK) == 0) {
-      handler = candidate;
-      break;
-    }
+    std::string candidate = path.substr(start, end - start) + "/" + name;
+    if (end > start && ::access(candidate.c_str(), X_OK) == 0) return candidate;
     start = end + 1;
   }
-  if (handler.empty()) return false;
-  return StartDetached(handler, {target}, RunAs::InteractiveUser);
+  return {};
+}
+
+}  // namespace
+
+bool OpenWithDefaultHandler(const std::string& target) {
+  if (target.empty()) return false;
+  // The desktop's own opener first, else GLib's, which asks the same default handlers.
+  if (std::string xdg = FindOnPath("xdg-open"); !xdg.empty()) {
+    return StartDetached(xdg, {target}, RunAs::InteractiveUser);
+  }
+  if (std::string gio = FindOnPath("gio"); !gio.empty()) {
+    return StartDetached(gio, {"open", target}, RunAs::InteractiveUser);
+  }
+  return false;
 }
 
 std::vector<std::string> SplitCommandLine(const std::string& line) {

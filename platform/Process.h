@@ -52,8 +52,8 @@ int WaitProcess(pid_t pid);
 bool StartDetached(const std::string& program, const std::vector<std::string>& args,
                    RunAs runAs = RunAs::Self);
 
-// Opens a path or URL with the desktop's default handler (xdg-open), as the interactive user
-// when elevated. True when the handler was started.
+// Opens a path or URL with the desktop's default handler (xdg-open, else "gio open"), as the
+// interactive user when elevated. True when the handler was started.
 bool OpenWithDefaultHandler(const std::string& target);
 
 // Splits a command line the way the C runtime of the other platform does: blanks separate,

@@ -174,6 +174,15 @@ TEST(ProcessUtils, ShellOpenHandsTheTargetToTheDesktopHandler) {
   ASSERT_TRUE(WaitForFile(dir / "opened"));
   EXPECT_EQ(kvtest::ReadFile(dir / "opened"), "https://example.test/after?lang=\xc3\xa9 x");
 
+  // Without xdg-open, GLib's opener is asked.
+  fs::create_directories(dir / "glib");
+  WriteScript(dir / "glib" / "gio",
+              "printf '%s %s' \"$1\" \"$2\" > \"" + (dir / "gio-opened").string() + "\"");
+  ScopedEnv glib("PATH", (dir / "glib").c_str());
+  EXPECT_GT(ShellOpen(nullptr, L"/opt/readme.txt"), 32);
+  ASSERT_TRUE(WaitForFile(dir / "gio-opened"));
+  EXPECT_EQ(kvtest::ReadFile(dir / "gio-opened"), "open /opt/readme.txt");
+
   ScopedEnv none("PATH", (dir / "empty").c_str());
   EXPECT_LE(ShellOpen(nullptr, L"/tmp/x"), 32);
 }
