@@ -1,0 +1,208 @@
+#include <cairo.h>
+#include <gtest/gtest.h>
+
+#include "tests/support/TestSupport.h"
+#include "tests/ui/UiTestSupport.h"
+#include "ui/controls/Option.h"
+#include "ui/controls/Progress.h"
+#include "ui/controls/TabLayout.h"
+#include "ui/render/RenderContext.h"
+
+namespace SkinUI {
+namespace {
+
+using uitest::RecordingWindow;
+
+// A rendered frame with pixel access (0xRRGGBB of opaque pixels).
+class Frame {
+ public:
+  explicit Frame(cairo_surface_t* s) : s_(s) {}
+  ~Frame() { cairo_surface_destroy(s_); }
+  Frame(const Frame&) = delete;
+  int width() const { return cairo_image_surface_get_width(s_); }
+  int height() const { return cairo_image_surface_get_height(s_); }
+  std::uint32_t At(int x, int y) const {
+    const unsigned char* data = cairo_image_surface_get_data(s_);
+    int stride = cairo_image_surface_get_stride(s_);
+    return *reinterpret_cast<const std::uint32_t*>(data + y * stride + x * 4) & 0xFFFFFF;
+  }
+  int Count(const UiRect& r, std::uint32_t rgb) const {
+    int n = 0;
+    for (int y = r.top; y < r.bottom; ++y) {
+      for (int x = r.left; x < r.right; ++x) n += At(x, y) == rgb;
+    }
+    return n;
+  }
+  // Leftmost x in r holding the colour, -1 when none.
+  int FirstX(const UiRect& r, std::uint32_t rgb) const {
+    for (int x = r.left; x < r.right; ++x) {
+      for (int y = r.top; y < r.bottom; ++y) {
+        if (At(x, y) == rgb) return x;
+      }
+    }
+    return -1;
+  }
+
+ private:
+  cairo_surface_t* s_;
+};
+
+constexpr std::uint32_t kTeal = 0x04A68D;
+constexpr std::uint32_t kWhite = 0xFFFFFF;
+
+class RenderTest : public ::testing::Test {
+ protected:
+  void Open(const std::wstring& file = L"skin.xml") {
+    window_ = std::make_unique<RecordingWindow>(UILIB_ZIPRESOURCE, L"", file);
+    ASSERT_TRUE(window_->Create(L"KVDownloader")) << window_->loadError;
+  }
+  CPaintManagerUI& pm() { return window_->GetPaintManager(); }
+  std::unique_ptr<Frame> Render(int scale = 1) {
+    return std::make_unique<Frame>(window_->host().Render(scale));
+  }
+  CControlUI* Find(const wchar_t* name) { return pm().FindControl(name); }
+  void ShowBannerPage() {
+    dynamic_cast<CTabLayoutUI*>(Find(L"switch"))->SelectItem(1, Notification::kSilent);
+  }
+
+  uitest::HeadlessScope scope_;
+  std::unique_ptr<RecordingWindow> window_;
+};
+
+TEST_F(RenderTest, LicenceLineDrawsTheColourTagAndTheButtonColour) {
+  Open();
+  Find(L"btn_lisence")
+      ->SetText(L"I've read and agreed to {c #2FFFF3}Korvana License Agreement{/c}");
+  auto f = Render();
+  UiRect r = Find(L"btn_lisence")->GetPos();
+  int cyan = f->Count(r, 0x2FFFF3);
+  int white = f->Count(r, kWhite);
+  EXPECT_GT(cyan, 40);
+  EXPECT_GT(white, 40);
+  // The coloured words come after the white ones.
+  EXPECT_GT(f->FirstX(r, 0x2FFFF3), f->FirstX(r, kWhite) + 100);
+  // Nothing of the licence colour outside the button.
+  EXPECT_EQ(f->Count(Find(L"chk_fold")->GetPos(), 0x2FFFF3), 0);
+}
+
+TEST_F(RenderTest, TextColourAlphaIsIgnoredAndStateImagesFollowTheMouse) {
+  Open();
+  Find(L"btn_start")->SetVisible(false);
+  auto normal = Render();
+  UiRect r = Find(L"btn_install")->GetPos();
+  // "#00FFFFFF" draws white text.
+  EXPECT_GT(normal->Count(r, kWhite), 100);
+  UiPoint c = uitest::Centre(Find(L"btn_install"));
+  window_->host().MouseMove(c.x, c.y);
+  auto hot = Render();
+  int differing = 0;
+  for (int x = r.left; x < r.right; ++x)
+    differing += normal->At(x, r.top + 5) != hot->At(x, r.top + 5);
+  EXPECT_GT(differing, 50) << "the hot image should replace the normal one";
+  Find(L"btn_install")->SetEnabled(false);
+  auto disabled = Render();
+  EXPECT_NE(disabled->At(r.left + 20, r.top + 5), hot->At(r.left + 20, r.top + 5));
+}
+
+TEST_F(RenderTest, ProgressForeImageCoversTheValue) {
+  Open();
+  ShowBannerPage();
+  auto* bar = dynamic_cast<CProgressUI*>(Find(L"progress_download"));
+  auto f = Render();
+  const UiRect& r = bar->GetPos();
+  int y = (r.top + r.bottom) / 2;
+  std::uint32_t back = 0x14DFD3;
+  EXPECT_EQ(f->At(r.left + 300, y), back);
+  std::uint32_t fore = f->At(r.left + 60, y);
+  EXPECT_NE(fore, back);
+  EXPECT_NE(f->At(r.left + 127, y), back);
+  EXPECT_EQ(f->At(r.left + 131, y), back);
+  bar->SetValue(0);
+  EXPECT_EQ(Render()->At(r.left + 60, y), back);
+  bar->SetValue(100);
+  f = Render();
+  EXPECT_NE(f->At(r.right - 10, y), back);
+  bar->SetValue(250);
+  EXPECT_EQ(bar->GetValue(), 100);
+}
+
+TEST_F(RenderTest, RightToLeftSkinDrawsInMirroredOrder) {
+  Open(L"skin.xml");
+  auto ltr = Render();
+  UiRect ltrFold = pm().FindControl(L"chk_fold")->GetPos();
+  Open(L"skin_rtl.xml");
+  auto rtl = Render();
+  // The title bar image: left in one, right in the other.
+  UiRect left{11, 6, 119, 37};
+  UiRect right{531, 6, 639, 37};
+  int ltrLeftInk = left.GetWidth() * left.GetHeight() - ltr->Count(left, kTeal);
+  int rtlLeftInk = left.GetWidth() * left.GetHeight() - rtl->Count(left, kTeal);
+  int rtlRightInk = right.GetWidth() * right.GetHeight() - rtl->Count(right, kTeal);
+  EXPECT_GT(ltrLeftInk, 200);
+  EXPECT_GT(rtlRightInk, 200);
+  EXPECT_LT(rtlLeftInk, ltrLeftInk / 4);
+  // The fold box: on the right end of "chk_fold" left-to-right, on its left end mirrored.
+  UiRect fold = pm().FindControl(L"chk_fold")->GetPos();
+  UiRect box{fold.left, fold.top + 8, fold.left + 14, fold.top + 22};
+  EXPECT_GT(box.GetWidth() * box.GetHeight() - rtl->Count(box, kTeal), 20);
+  UiRect ltrLeftEnd{ltrFold.left, ltrFold.top + 8, ltrFold.left + 14, ltrFold.top + 22};
+  EXPECT_EQ(ltr->Count(ltrLeftEnd, kTeal), 14 * 14);
+  UiRect ltrBox{ltrFold.left + 182, ltrFold.top + 8, ltrFold.left + 196, ltrFold.top + 22};
+  EXPECT_GT(14 * 14 - ltr->Count(ltrBox, kTeal), 20);
+}
+
+TEST_F(RenderTest, ImagesFromDiskReloadWhenTheFileChangesAndMissingOnesDrawNothing) {
+  Open();
+  ShowBannerPage();
+  kvtest::TempDir dir;
+  std::string path = (dir / "banner.png").string();
+  auto writePng = [&](double r, double g, double b) {
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 650, 290);
+    cairo_t* cr = cairo_create(s);
+    cairo_set_source_rgb(cr, r, g, b);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    ASSERT_EQ(cairo_surface_write_to_png(s, path.c_str()), CAIRO_STATUS_SUCCESS);
+    cairo_surface_destroy(s);
+  };
+  writePng(1, 0, 0);
+  CControlUI* banner = Find(L"banner");
+  banner->SetBkImage(std::wstring(path.begin(), path.end()));
+  EXPECT_EQ(Render()->At(300, 100), 0xFF0000u);
+  writePng(0, 0, 1);
+  // A newer file under the same name is read again (the write may share a time stamp).
+  std::filesystem::last_write_time(
+      path, std::filesystem::last_write_time(path) + std::chrono::seconds(2));
+  EXPECT_EQ(Render()->At(300, 100), 0x0000FFu);
+  banner->SetBkImage(L"/nonexistent/language/pr_01.png");
+  EXPECT_EQ(Render()->At(300, 100), kTeal);
+}
+
+TEST_F(RenderTest, DescriptorDestPlacesTheBoxAndScaleTwoStaysCrisp) {
+  Open();
+  auto f1 = Render();
+  UiRect agree = Find(L"chk_agree")->GetPos();
+  // Unchecked box drawn at x 0..14, y 8..22 of the 20 x 30 control; nothing above it.
+  UiRect above{agree.left, agree.top, agree.right, agree.top + 7};
+  EXPECT_EQ(f1->Count(above, kTeal), above.GetWidth() * above.GetHeight());
+  UiRect box{agree.left, agree.top + 8, agree.left + 14, agree.top + 22};
+  EXPECT_GT(14 * 14 - f1->Count(box, kTeal), 20);
+  auto* cb = dynamic_cast<CCheckBoxUI*>(Find(L"chk_agree"));
+  cb->SetCheck(true, Notification::kSilent);
+  auto checked = Render();
+  int changed = 0;
+  for (int y = box.top; y < box.bottom; ++y) {
+    for (int x = box.left; x < box.right; ++x) changed += f1->At(x, y) != checked->At(x, y);
+  }
+  EXPECT_GT(changed, 10);
+
+  auto f2 = Render(2);
+  EXPECT_EQ(f2->width(), 1300);
+  EXPECT_EQ(f2->height(), 720);
+  EXPECT_EQ(f2->At(2 * 300 + 1, 2 * 250 + 1), kTeal);
+  EXPECT_EQ(f2->At(2 * 325, 2 * 312 + 1), kWhite);  // the 1-pixel white line, 2 pixels high
+  EXPECT_EQ(f2->At(2 * 325, 2 * 312 - 1), kTeal);
+}
+
+}  // namespace
+}  // namespace SkinUI
