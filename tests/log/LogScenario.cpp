@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
     LOGW(LogLevelInfo, L"line %d %ls %s", 1, L"wide", L"also wide");
     LOGA(LogLevelInfo, "line %d %s", 2, "narrow");
     LOGW(LogLevelInfo, L"%ls|%s", L"\u041f\u0440\u0438\u0432\u0435\u0442", "\xd0\x96");
+    LOGW(LogLevelInfo, L"a%lsb", L"\xD800");
   } else if (scenario == "levels") {
     LogInit(L"levels.log", Wide(folder).c_str());
     LOGA(LogLevelDebug, "debug");

@@ -80,15 +80,17 @@ TEST(Log, FirstInitWinsAndLinesAfterTheFirstBeginWithASpace) {
 
   std::string text = kvtest::ReadFile(first);
   std::vector<std::string> lines = Lines(text);
-  ASSERT_EQ(lines.size(), 4u);  // three entries and the pattern's trailing space
+  ASSERT_EQ(lines.size(), 5u);  // four entries and the pattern's trailing space
   EXPECT_NE(lines[0].front(), ' ');
   EXPECT_EQ(lines[1].front(), ' ');
   EXPECT_EQ(lines[2].front(), ' ');
-  EXPECT_EQ(lines[3], " ");
+  EXPECT_EQ(lines[4], " ");
   EXPECT_EQ(MessageOf(lines[0]), "line 1 wide also wide");
   EXPECT_EQ(MessageOf(lines[1]), "line 2 narrow");
   // Wide text lands in the locale's character set (UTF-8 here), narrow "%s" is read in it.
   EXPECT_EQ(MessageOf(lines[2]), "\xd0\x9f\xd1\x80\xd0\xb8\xd0\xb2\xd0\xb5\xd1\x82|\xd0\x96");
+  // What the character set cannot express is replaced, the rest of the entry kept.
+  EXPECT_EQ(MessageOf(lines[3]), "a?b");
 }
 
 TEST(Log, AllFourLevelsAreWrittenAndOthersAreDropped) {
