@@ -133,7 +133,7 @@ void http_stream::StartOpen(const ParsedUrl& url, completion_handler handler) {
       if (ec) return Finish(handler, ec);
       StartRequest(request_options_, [this, handler](const error_code& ec) mutable {
         CancelDeadline();
-        OnOpenDone(ec, std::move(handler));
+        OnOpenDone(StepError(ec), std::move(handler));
       });
     };
     if (https) return TlsHandshake(std::move(send));
@@ -186,7 +186,7 @@ void http_stream::OnOpenDone(const error_code& ec, completion_handler handler) {
   }
   error_code parse_error;
   const ParsedUrl next = ParseUrl(location_, parse_error);
-  if (parse_error || next.host.empty()) {
+  if (parse_error || next.protocol.empty() || next.host.empty()) {
     redirects_ = 0;
     return handler(make_error_code(errc::invalid_redirect));
   }

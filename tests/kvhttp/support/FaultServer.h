@@ -1,0 +1,38 @@
+// Starts tools/faultserver (scripted, misbehaving HTTP responses by path) on 127.0.0.1 for one
+// test and stops it on destruction. The paths it serves are described in its README.md.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "tests/support/TestSupport.h"
+
+namespace kvtest {
+
+class FaultServer {
+ public:
+  FaultServer() = default;
+  ~FaultServer();
+  FaultServer(const FaultServer&) = delete;
+  FaultServer& operator=(const FaultServer&) = delete;
+
+  // Starts the server on a free port; false when python3 or the script is missing or it
+  // does not come up.
+  bool Start();
+  void Stop();
+  int port() const { return port_; }
+  // "http://127.0.0.1:PORT" followed by `path_and_query` (which starts with "/").
+  std::string Url(const std::string& path_and_query) const;
+  // The log holds one "METHOD target" line per request received.
+  std::string Log() const;
+
+  // Bytes [first, first + size) of the server's generated file (the /file and /dir/ paths).
+  static std::string FileBytes(std::int64_t first, std::int64_t size);
+
+ private:
+  TempDir dir_;
+  ChildProcess proc_;
+  int port_ = 0;
+};
+
+}  // namespace kvtest

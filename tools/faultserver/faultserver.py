@@ -1,0 +1,263 @@
+#!/usr/bin/env python3
+"""A misbehaving HTTP/1.1 server for tests: scripted responses chosen by the request path.
+
+Usage: faultserver.py [--port N] [--bind ADDR]
+Prints "PORT <n>" on its first output line once it listens. See README.md for the paths.
+"""
+import argparse
+import signal
+import socket
+import socketserver
+import sys
+import threading
+import time
+import urllib.parse
+
+PERIOD = 65521  # content of generated files repeats with this (prime) period
+_BASE = bytes(((j * 31 + (j >> 8) * 7) & 0xFF) for j in range(PERIOD))
+
+
+def file_bytes(start, end):
+    """Bytes [start, end) of the generated file."""
+    out = bytearray()
+    pos = start
+    while pos < end:
+        off = pos % PERIOD
+        take = min(PERIOD - off, end - pos)
+        out += _BASE[off:off + take]
+        pos += take
+    return bytes(out)
+
+
+CANNED = {
+    # name: raw response bytes; the connection closes after it unless "keep" is given.
+    "no-reason": b"HTTP/1.1 200\r\nContent-Length: 2\r\n\r\nok",
+    "empty-reason": b"HTTP/1.1 200 \r\nContent-Length: 2\r\n\r\nok",
+    "bad-status": b"HTTP/1.1 2x0 OK\r\nContent-Length: 2\r\n\r\nok",
+    "not-http": b"SSH-2.0-OpenSSH\r\n\r\n",
+    "bad-header": b"HTTP/1.1 200 OK\r\nBad Header: x\r\nContent-Length: 2\r\n\r\nok",
+    "header-8bit": b"HTTP/1.1 200 OK\r\nX-\xe9: x\r\nContent-Length: 2\r\n\r\nok",
+    "head-cut": b"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n",
+    "continuation": b"HTTP/1.1 200 OK\r\nX-Long: one\r\n  two\r\n\tthree\r\nContent-Length: 2\r\n\r\nok",
+    "both-lengths": b"HTTP/1.1 206 Partial Content\r\nContent-Length: 4\r\n"
+                    b"Content-Range: bytes 0-3/1000\r\n\r\nabcd",
+    "chunked": b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+               b"5;ext=1\r\nhello\r\n6\r\n world\r\n0\r\nX-Trailer: t\r\n\r\n",
+    "chunked-capital": b"HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n",
+    "bad-chunk": b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhelloXX3\r\nabc\r\n0\r\n\r\n",
+    "bad-chunk-size": b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nhello\r\n0\r\n\r\n",
+    "chunked-cut": b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n3\r\nab",
+    "continue": b"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
+    "continue-bad": b"HTTP/1.1 100 Continue\r\nX: y\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
+    "no-length": b"HTTP/1.1 200 OK\r\n\r\nuntil the end",
+    "cookies": b"HTTP/1.1 200 OK\r\nSet-Cookie: a=1; Path=/\r\nset-cookie: b=2; Secure\r\n"
+               b"Content-Length: 2\r\n\r\nok",
+}
+
+
+class Handler(socketserver.BaseRequestHandler):
+    def setup(self):
+        self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        self.buf = b""
+
+    def read_head(self):
+        while b"\r\n\r\n" not in self.buf:
+            data = self.request.recv(65536)
+            if not data:
+                return None
+            self.buf += data
+            if len(self.buf) > 1 << 20:
+                return None
+        head, self.buf = self.buf.split(b"\r\n\r\n", 1)
+        lines = head.decode("latin-1").split("\r\n")
+        parts = lines[0].split(" ")
+        if len(parts) != 3:
+            return None
+        headers = {}
+        for line in lines[1:]:
+            name, _, value = line.partition(":")
+            headers[name.strip().lower()] = value.strip()
+        length = int(headers.get("content-length", "0") or 0)
+        while len(self.buf) < length:
+            data = self.request.recv(65536)
+            if not data:
+                break
+            self.buf += data
+        body, self.buf = self.buf[:length], self.buf[length:]
+        return parts[0], parts[1], headers, head + b"\r\n\r\n", body
+
+    def handle(self):
+        try:
+            while True:
+                req = self.read_head()
+                if req is None:
+                    return
+                method, target, headers, raw_head, body = req
+                sys.stderr.write("%s %s\n" % (method, target))
+                try:
+                    keep = self.respond(method, target, headers, raw_head, body)
+                except ValueError:
+                    keep = self.simple(400, b"bad parameter", False)
+                if not keep:
+                    return
+        except (ConnectionError, BrokenPipeError, OSError):
+            return
+
+    # -- helpers -----------------------------------------------------------------------------
+    def send(self, data, rate=0):
+        """Writes data, at most `rate` bytes per second when rate > 0."""
+        if rate <= 0:
+            self.request.sendall(data)
+            return
+        slice_size = max(1, rate // 20)
+        for i in range(0, len(data), slice_size):
+            self.request.sendall(data[i:i + slice_size])
+            time.sleep(len(data[i:i + slice_size]) / rate)
+
+    def stall(self):
+        # Hold the connection open and silent until the peer goes away or the server stops.
+        self.request.settimeout(None)
+        try:
+            while self.request.recv(65536):
+                pass
+        except OSError:
+            pass
+
+    def wants_keep_alive(self, headers, q):
+        if q.get("connection") == "close":
+            return False
+        conn = headers.get("connection", headers.get("proxy-connection", "")).lower()
+        return conn == "keep-alive"
+
+    # -- scenarios ---------------------------------------------------------------------------
+    def respond(self, method, target, headers, raw_head, body):
+        url = urllib.parse.urlsplit(target)
+        path = url.path
+        q = dict(urllib.parse.parse_qsl(url.query, keep_blank_values=True))
+        keep = self.wants_keep_alive(headers, q)
+        conn_line = b"Connection: keep-alive\r\n" if keep else b"Connection: close\r\n"
+
+        if "redirect_to" in q:
+            code = int(q.get("code", "302"))
+            extra = ("Location: %s\r\n" % q["redirect_to"]).encode()
+            return self.simple(code, b"", keep, extra)
+        if path == "/silent":
+            self.stall()
+            return False
+        if path.startswith("/canned/"):
+            name = path[len("/canned/"):]
+            if name not in CANNED:
+                return self.simple(404, b"no such canned response", keep)
+            self.send(CANNED[name])
+            if "stall" in q:
+                self.stall()
+            return "keep" in q
+        if path == "/raw":
+            self.send(urllib.parse.unquote_to_bytes(q.get("data", "")))
+            if "stall" in q:
+                self.stall()
+            return "keep" in q
+        if path == "/status":
+            code = int(q.get("code", "200"))
+            return self.simple(code, q.get("body", "").encode(), keep)
+        if path == "/echo":
+            return self.simple(200, raw_head + body, keep, b"Content-Type: text/plain\r\n")
+        if path == "/redirect":
+            code = int(q.get("code", "302"))
+            extra = ("Location: %s\r\n" % q.get("to", "/")).encode()
+            return self.simple(code, b"", keep, extra)
+        if path.startswith("/chain/"):
+            n = int(path[len("/chain/"):] or "0")
+            if n <= 0:
+                return self.simple(200, b"end of chain", keep)
+            # Absolute: a relative "/chain/.." would be taken relative to this path.
+            host = headers.get("host", "%s:%d" % self.server.server_address)
+            extra = ("Location: http://%s/chain/%d\r\n" % (host, n - 1)).encode()
+            return self.simple(302, b"", keep, extra)
+        if path.startswith("/dir/") or path == "/file":
+            return self.serve_file(method, headers, q, keep, conn_line)
+        return self.simple(404, b"not found", keep)
+
+    def simple(self, code, body, keep, extra=b""):
+        head = ("HTTP/1.1 %d Scripted\r\nContent-Length: %d\r\n" % (code, len(body))).encode()
+        head += extra + (b"Connection: keep-alive\r\n" if keep else b"Connection: close\r\n")
+        self.send(head + b"\r\n" + body)
+        return keep
+
+    def serve_file(self, method, headers, q, keep, conn_line):
+        size = int(q.get("size", "100000"))
+        rate = int(q.get("rate", "0"))
+        first, last = 0, size - 1
+        partial = False
+        rng = headers.get("range", "")
+        if rng.startswith("bytes=") and "ignore_range" not in q and size > 0:
+            a, _, b = rng[6:].partition("-")
+            try:
+                first = int(a)
+                last = min(int(b), size - 1) if b else size - 1
+                partial = True
+            except ValueError:
+                first, last = 0, size - 1
+            if first >= size or first > last:
+                return self.simple(416, b"", keep, ("Content-Range: bytes */%d\r\n" % size).encode())
+        data = file_bytes(first, last + 1)
+        if partial:
+            shown = first + int(q.get("wrong_start", "0"))
+            head = b"HTTP/1.1 206 Partial Content\r\n"
+            head += ("Content-Range: bytes %d-%d/%d\r\n" % (shown, shown + len(data) - 1, size)).encode()
+        else:
+            head = b"HTTP/1.1 200 OK\r\n"
+        chunked = "chunked" in q
+        if chunked:
+            head += b"Transfer-Encoding: chunked\r\n"
+        elif "no_length" not in q:
+            head += ("Content-Length: %d\r\n" % len(data)).encode()
+        else:
+            keep = False
+            conn_line = b"Connection: close\r\n"
+        head += conn_line + b"\r\n"
+        if method == "HEAD":
+            self.send(head)
+            return keep
+        self.send(head)
+        if chunked:
+            piece = int(q.get("chunk", "4096"))
+            framed = bytearray()
+            for i in range(0, len(data), piece):
+                part = data[i:i + piece]
+                framed += b"%x\r\n" % len(part) + part + b"\r\n"
+            framed += b"0\r\n\r\n"
+            data = bytes(framed)
+        if "drop_after" in q:
+            self.send(data[:int(q["drop_after"])], rate)
+            return False
+        if "stall_after" in q:
+            self.send(data[:int(q["stall_after"])], rate)
+            self.stall()
+            return False
+        self.send(data, rate)
+        return keep
+
+
+class Server(socketserver.ThreadingTCPServer):
+    allow_reuse_address = True
+    daemon_threads = True
+    block_on_close = False
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--port", type=int, default=0, help="port to listen on (0: a free one)")
+    parser.add_argument("--bind", default="127.0.0.1")
+    args = parser.parse_args()
+    server = Server((args.bind, args.port), Handler)
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    print("PORT %d" % server.server_address[1], flush=True)
+    try:
+        server.serve_forever(poll_interval=0.2)
+    except (KeyboardInterrupt, SystemExit):
+        pass
+
+
+if __name__ == "__main__":
+    main()
