@@ -36,7 +36,9 @@ int Percent(float ratio) {
 bool RemoveIfPresent(const std::wstring& path) {
   std::error_code ec;
   const std::filesystem::path p(detail::PathToNative(path));
-  if (!std::filesystem::exists(std::filesystem::symlink_status(p, ec))) return !ec;
+  const auto status = std::filesystem::symlink_status(p, ec);
+  if (status.type() == std::filesystem::file_type::not_found) return true;
+  if (ec) return false;
   return std::filesystem::remove(p, ec) && !ec;
 }
 

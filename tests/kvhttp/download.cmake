@@ -11,3 +11,9 @@ kv_test(kvhttp_multi_downloadTest
   DEPS kv_download_harness kv::fault_server_fixture
   LABELS engine
   TIMEOUT 600)
+
+kv_test(kvhttp_HttpDownloadTest
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/HttpDownloadTest.cpp
+  DEPS kv_download_harness kv::fault_server_fixture
+  LABELS engine
+  TIMEOUT 600)
