@@ -1,0 +1,260 @@
+#include <gio/gio.h>
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <thread>
+
+#include "tests/ui/UiTestSupport.h"
+#include "tests/ui/XvfbDisplay.h"
+#include "ui/host/gtk/GtkHost.h"
+
+namespace SkinUI {
+namespace {
+
+using uitest::RecordingWindow;
+
+uitest::XvfbDisplay* g_display = nullptr;
+
+// One X display and one GTK initialisation for the whole binary (GTK cannot start twice).
+class GtkEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    ASSERT_TRUE(kvtest::HaveProgram("Xvfb")) << "install xvfb (scripts/install-deps.sh)";
+    ASSERT_TRUE(kvtest::HaveProgram("xdotool")) << "install xdotool (scripts/install-deps.sh)";
+    display_ = std::make_unique<uitest::XvfbDisplay>();
+    ASSERT_TRUE(display_->Start());
+    g_display = display_.get();
+    setenv("DISPLAY", display_->name().c_str(), 1);
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("GDK_BACKEND", "x11", 1);
+    // A private session bus, so that the taskbar signal has somewhere to go.
+    std::string log = (logDir_ / "dbus.out").string();
+    ASSERT_TRUE(bus_.Start({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, log));
+    for (int i = 0; i < 100 && busAddress_.empty(); ++i) {
+      std::string out = kvtest::ReadFile(log);
+      if (out.find('\n') != std::string::npos)
+        busAddress_ = out.substr(0, out.find('\n'));
+      else
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_FALSE(busAddress_.empty());
+    setenv("DBUS_SESSION_BUS_ADDRESS", busAddress_.c_str(), 1);
+    backend_ = CreateGtkBackend(nullptr, nullptr);
+    ASSERT_NE(backend_, nullptr);
+    SetHostBackend(backend_);
+  }
+  void TearDown() override {
+    SetHostBackend(nullptr);
+    backend_.reset();
+    bus_.Stop();
+    display_.reset();
+    g_display = nullptr;
+  }
+  static std::string busAddress_;
+
+ private:
+  kvtest::TempDir logDir_;
+  std::unique_ptr<uitest::XvfbDisplay> display_;
+  kvtest::ChildProcess bus_;
+  std::shared_ptr<IHostBackend> backend_;
+};
+std::string GtkEnvironment::busAddress_;
+
+bool PumpUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+  auto end = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    if (!g_main_context_iteration(nullptr, FALSE)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  return true;
+}
+
+void PumpFor(std::chrono::milliseconds d) {
+  PumpUntil([] { return false; }, d);
+}
+
+bool Contains(const std::vector<std::wstring>& v, const std::wstring& s) {
+  return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+class GtkHostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window_ = std::make_unique<RecordingWindow>(UILIB_ZIPRESOURCE, L"", L"skin.xml");
+    ASSERT_TRUE(window_->Create(L"KVDownloader")) << window_->loadError;
+    window_->CenterWindow();
+    window_->ShowWindow();
+    ASSERT_TRUE(PumpUntil([&] {
+      xid_ = uitest::RunX(*g_display, "xdotool search --onlyvisible --name '^KVDownloader$'");
+      return !xid_.empty();
+    }));
+    PumpFor(std::chrono::milliseconds(200));
+  }
+  void TearDown() override {
+    window_.reset();
+    PumpFor(std::chrono::milliseconds(50));
+  }
+  std::string Geometry() {
+    PumpFor(std::chrono::milliseconds(100));
+    return uitest::RunX(*g_display, "xdotool getwindowgeometry " + xid_);
+  }
+
+  std::unique_ptr<RecordingWindow> window_;
+  std::string xid_;
+};
+
+TEST_F(GtkHostTest, RealWindowOpensCentredAtTheSkinSize) {
+  std::string g = Geometry();
+  EXPECT_NE(g.find("Geometry: 650x360"), std::string::npos) << g;
+  // No window manager here, so the work area is the whole 1280 x 1024 screen.
+  EXPECT_NE(g.find("Position: 315,332"), std::string::npos) << g;
+  EXPECT_TRUE(window_->SetIconResource(101));
+  window_->ResizeClient(650, 435);
+  EXPECT_TRUE(PumpUntil([&] { return Geometry().find("650x435") != std::string::npos; }));
+  EXPECT_EQ(window_->GetClientSize().cy, 435);
+  EXPECT_EQ(window_->GetPaintManager().GetClientSize().cy, 435);
+}
+
+TEST_F(GtkHostTest, InjectedClickOnTheFoldBoxReachesTheHandler) {
+  window_->TakeEvents();
+  uitest::RunX(*g_display, "xdotool mousemove --window " + xid_ + " 529 336 click 1");
+  ASSERT_TRUE(PumpUntil([&] {
+    for (auto& e : window_->events) {
+      if (e.type == L"selectchanged") return true;
+    }
+    return false;
+  }));
+  std::vector<std::wstring> events = window_->TakeEvents();
+  auto click = std::find(events.begin(), events.end(), L"click:chk_fold");
+  ASSERT_NE(click, events.end());
+  EXPECT_EQ(*(click + 1), L"selectchanged:chk_fold");
+  // A press on the caption moves the window instead of reaching a control.
+  uitest::RunX(*g_display, "xdotool mousemove --window " + xid_ + " 300 100 click 1");
+  PumpFor(std::chrono::milliseconds(300));
+  events = window_->TakeEvents();
+  EXPECT_FALSE(Contains(events, L"click:btn_install")) << events.size();
+  for (auto& e : events) EXPECT_NE(e.substr(0, 6), L"click:");
+  // Keyboard: Tab to the first button and Space clicks it.
+  uitest::RunX(*g_display, "xdotool windowfocus --sync " + xid_ + " key Tab space");
+  EXPECT_TRUE(PumpUntil([&] {
+    for (auto& e : window_->events) {
+      if (e.type == L"click") return e.sender == L"minbtn";
+    }
+    return false;
+  }));
+}
+
+TEST_F(GtkHostTest, MessageBoxAnswerComesBackToTheWorker) {
+  std::atomic<int> result{0};
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    result =
+        window_->MessageBox(L"Proceed with the test?", L"KV Question", MB_YESNO | MB_ICONQUESTION);
+    done = true;
+  });
+  std::thread user([&] {
+    std::string box = uitest::FindXWindow(*g_display, "^KV Question$", std::chrono::seconds(10));
+    if (box.empty()) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    uitest::RunX(*g_display, "xdotool windowfocus --sync " + box + " key alt+n");
+  });
+  bool answered = PumpUntil([&] { return done.load(); }, std::chrono::seconds(20));
+  user.join();
+  if (!answered) {
+    // Do not leave the worker blocked: close the box from here.
+    std::string box = uitest::RunX(*g_display, "xdotool search --name '^KV Question$'");
+    uitest::RunX(*g_display, "xdotool windowfocus --sync " + box + " key Escape");
+    PumpUntil([&] { return done.load(); }, std::chrono::seconds(5));
+  }
+  worker.join();
+  ASSERT_TRUE(answered);
+  EXPECT_EQ(result, IDNO);
+}
+
+TEST_F(GtkHostTest, TimersAndPostedMessagesRunOnTheGtkLoop) {
+  window_->SetTimer(12, 5000);
+  window_->SetTimer(12, 20);
+  std::thread worker([&] {
+    for (WPARAM i = 0; i < 20; ++i) window_->PostMessage(WM_USER + 5, i, 0);
+  });
+  worker.join();
+  ASSERT_TRUE(PumpUntil([&] {
+    int timers = 0;
+    for (auto& m : window_->messages) timers += m.first == WM_TIMER;
+    return timers >= 3;
+  }));
+  window_->KillTimer(12);
+  std::vector<WPARAM> posted;
+  for (auto& m : window_->messages) {
+    if (m.first == WM_USER + 5) posted.push_back(m.second);
+  }
+  ASSERT_EQ(posted.size(), 20u);
+  for (WPARAM i = 0; i < 20; ++i) EXPECT_EQ(posted[i], i);
+  std::size_t seen = window_->messages.size();
+  PumpFor(std::chrono::milliseconds(100));
+  EXPECT_EQ(window_->messages.size(), seen);
+}
+
+TEST_F(GtkHostTest, TaskbarProgressGoesOutAsALauncherEntrySignal) {
+  GError* err = nullptr;
+  GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
+      GtkEnvironment::busAddress_.c_str(),
+      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, &err);
+  ASSERT_NE(bus, nullptr) << (err ? err->message : "");
+  struct Seen {
+    double progress = -1;
+    bool visible = false;
+    bool urgent = false;
+    int count = 0;
+  } seen;
+  guint sub = g_dbus_connection_signal_subscribe(
+      bus, nullptr, "com.canonical.Unity.LauncherEntry", "Update", nullptr, nullptr,
+      G_DBUS_SIGNAL_FLAGS_NONE,
+      [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* params,
+         gpointer p) {
+        auto* s = static_cast<Seen*>(p);
+        const gchar* uri = nullptr;
+        GVariant* props = nullptr;
+        g_variant_get(params, "(&s@a{sv})", &uri, &props);
+        g_variant_lookup(props, "progress", "d", &s->progress);
+        gboolean v = FALSE, u = FALSE;
+        g_variant_lookup(props, "progress-visible", "b", &v);
+        g_variant_lookup(props, "urgent", "b", &u);
+        s->visible = v;
+        s->urgent = u;
+        ++s->count;
+        g_variant_unref(props);
+      },
+      &seen, nullptr);
+  PumpFor(std::chrono::milliseconds(100));
+  window_->SetTaskbarState(TaskbarState::kNormal);
+  window_->SetTaskbarValue(42, 100);
+  EXPECT_TRUE(PumpUntil([&] { return seen.count >= 2; }));
+  EXPECT_DOUBLE_EQ(seen.progress, 0.42);
+  EXPECT_TRUE(seen.visible);
+  EXPECT_FALSE(seen.urgent);
+  window_->SetTaskbarState(TaskbarState::kError);
+  EXPECT_TRUE(PumpUntil([&] { return seen.count >= 3; }));
+  EXPECT_TRUE(seen.urgent);
+  window_->SetTaskbarState(TaskbarState::kNoProgress);
+  EXPECT_TRUE(PumpUntil([&] { return seen.count >= 4; }));
+  EXPECT_FALSE(seen.visible);
+  g_dbus_connection_signal_unsubscribe(bus, sub);
+  g_object_unref(bus);
+}
+
+}  // namespace
+}  // namespace SkinUI
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ::testing::AddGlobalTestEnvironment(new SkinUI::GtkEnvironment);
+  return RUN_ALL_TESTS();
+}
