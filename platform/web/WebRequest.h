@@ -73,7 +73,8 @@ WebHandle WebOpen(const std::wstring& agent, WebAccess access);
 
 // Resolve, connect, send and receive limits in milliseconds for requests opened afterwards on
 // this session or for this request; 0 or a negative value means no limit. Defaults: none,
-// 60000, 30000, 30000. The receive limit bounds every wait for data from the server.
+// 60000, 30000, 30000. Name resolution counts against the connect limit; the larger of the
+// send and receive limits bounds every later wait for the server.
 bool WebSetTimeouts(WebHandle sessionOrRequest, int resolveMs, int connectMs, int sendMs,
                     int receiveMs);
 

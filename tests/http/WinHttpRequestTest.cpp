@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "http/ApiError.h"
+#include "http/HttpBase.h"
 #include "http/WinHttpRequest.h"
 #include "log/Log.h"
 #include "tests/platform/web/support/ScriptedServer.h"
@@ -185,6 +186,31 @@ TEST_F(OpenUrlInNamespace, DISABLED_SizeQueryWithoutLengthAndBrokenImage) {
   EXPECT_EQ("", FetchUrlText(L"http://127.0.0.1/carousel"));
 }
 
+// The client family decides by the port alone, request by request.
+TEST_F(OpenUrlInNamespace, DISABLED_ClientsAreSecureExactlyOnPort443) {
+  ASSERT_TRUE(StartNginx(true));
+  for (HttpClientKind kind : {HttpClientWinHttp, HttpClientWinInet}) {
+    IHttpBase* base = nullptr;
+    ASSERT_TRUE(CreateHttpClient(&base, kind));
+    auto* client = static_cast<IWininetHttp*>(base);
+    // The WinHTTP client accepts any certificate; the other one needs a trusted one.
+    EXPECT_EQ("secure", client->PerformRequest("http://127.0.0.1:443/page.txt", HttpVerbGet,
+                                               nullptr, static_cast<const char*>(nullptr)))
+        << kind;
+    EXPECT_EQ("plain", client->PerformRequest("http://127.0.0.1/page.txt", HttpVerbGet, nullptr,
+                                              static_cast<const char*>(nullptr)))
+        << kind;
+    base->Release();
+  }
+  unsetenv("SSL_CERT_FILE");
+  IHttpBase* base = nullptr;
+  ASSERT_TRUE(CreateHttpClient(&base, HttpClientWinHttp));
+  EXPECT_EQ("secure", static_cast<IWinHttp*>(base)->PerformRequest(
+                          "https://127.0.0.1/page.txt", HttpVerbGet, nullptr,
+                          static_cast<const char*>(nullptr)));
+  base->Release();
+}
+
 TEST(OpenUrlTest, HttpsFirstThenHttpOnOwnedPorts) {
   ASSERT_EQ(0u, geteuid()) << "needs root for a private network namespace";
   ASSERT_TRUE(kvtest::HaveProgram("unshare"));
@@ -199,7 +225,7 @@ TEST(OpenUrlTest, HttpsFirstThenHttpOnOwnedPorts) {
                           out));
   const int status = child.Wait(std::chrono::seconds(120));
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << kvtest::ReadFile(out);
-  EXPECT_NE(std::string::npos, kvtest::ReadFile(out).find("[  PASSED  ] 4 tests."))
+  EXPECT_NE(std::string::npos, kvtest::ReadFile(out).find("[  PASSED  ] 5 tests."))
       << kvtest::ReadFile(out);
 }
 

@@ -184,6 +184,8 @@ bool CurlTransfer::WaitForHeader(std::uint32_t& error) {
 
 template <class Ready>
 bool CurlTransfer::Drive(Ready ready, std::uint32_t& error) {
+  // The receive limit bounds each wait, not the time the reader spent between waits.
+  lastActivity_ = std::chrono::steady_clock::now();
   while (!ready() && !done_) {
     int running = 0;
     if (curl_multi_perform(multi_, &running) != CURLM_OK) {
