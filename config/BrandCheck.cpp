@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <regex>
 #include <set>
 
 #include "config/Ini.h"
@@ -29,9 +30,7 @@ class Checker {
     CheckTextIni();
     CheckUrlIni();
     CheckDomain();
-    if (!std::filesystem::exists(folder_ / "brand.cmake")) {
-      Add("brand.cmake", L"", L"", "file is missing");
-    }
+    CheckBuildValues();
     return std::move(problems_);
   }
 
@@ -146,6 +145,7 @@ class Checker {
   void CheckTextIni();
   void CheckUrlIni();
   void CheckDomain();
+  void CheckBuildValues();
 
   std::filesystem::path folder_;
   std::vector<BrandProblem> problems_;
@@ -283,6 +283,46 @@ void Checker::CheckDomain() {
       Add(file, L"", L"", "may hold only letters, digits, \"_\", \"-\" and \".\"");
       break;
     }
+  }
+}
+
+// The values brand.cmake sets with set(KV_BRAND_NAME "value"), as configure reads them.
+void Checker::CheckBuildValues() {
+  const std::string file = "brand.cmake";
+  std::ifstream in(folder_ / file, std::ios::binary);
+  if (!in) {
+    Add(file, L"", L"", "file is missing or unreadable");
+    return;
+  }
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::map<std::string, std::string> values;
+  static const std::regex kSet(R"re(set\(\s*KV_BRAND_([A-Z_]+)\s+"([^"]*)"\s*\))re");
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), kSet); it != std::sregex_iterator();
+       ++it) {
+    values[(*it)[1]] = (*it)[2];
+  }
+  auto problem = [&](const std::string& name, const std::string& message) {
+    Add(file, L"", Utf8ToWide("KV_BRAND_" + name), message);
+  };
+  for (const char* name : {"FILE_DESCRIPTION", "FILE_VERSION", "CAROUSEL_HOST", "ANALYTICS_URL",
+                           "DEFAULT_BRAND_NAME"}) {
+    if (values[name].empty()) problem(name, "is not set");
+  }
+  static const std::regex kVersion(R"re(\d{1,5}\.\d{1,5}\.\d{1,5}\.\d{1,5})re");
+  const std::string version = values["FILE_VERSION"];
+  if (!version.empty() && !std::regex_match(version, kVersion)) {
+    problem("FILE_VERSION", "must be four numbers like 1.0.0.1");
+  }
+  if (values["CAROUSEL_HOST"].find_first_of("/ ") != std::string::npos) {
+    problem("CAROUSEL_HOST", "must be a host name with an optional port, no scheme or path");
+  }
+  if (values.count("CAROUSEL_SCHEME") && values["CAROUSEL_SCHEME"] != "http" &&
+      values["CAROUSEL_SCHEME"] != "https") {
+    problem("CAROUSEL_SCHEME", "must be http or https");
+  }
+  const std::string analytics = values["ANALYTICS_URL"];
+  if (!analytics.empty() && !IsWebAddress(Utf8ToWide(analytics))) {
+    problem("ANALYTICS_URL", "must start with http:// or https://");
   }
 }
 

@@ -152,4 +152,27 @@ TEST_F(BrandCheckTest, ProductLanguageAndUrlValues) {
             }));
 }
 
+TEST_F(BrandCheckTest, BuildValues) {
+  std::string cmake = kvtest::ReadFile(dir / "brand.cmake");
+  auto set = [&](const std::string& name, const std::string& value) {
+    std::size_t at = cmake.find("set(KV_BRAND_" + name);
+    ASSERT_NE(at, std::string::npos) << name;
+    std::size_t q1 = cmake.find('"', at), q2 = cmake.find('"', q1 + 1);
+    cmake.replace(q1 + 1, q2 - q1 - 1, value);
+  };
+  set("FILE_VERSION", "1.0");
+  set("CAROUSEL_HOST", "https://api.example.com/");
+  set("DEFAULT_BRAND_NAME", "");
+  kvtest::WriteFile(dir / "brand.cmake", cmake);
+  EXPECT_EQ(Problems(),
+            (std::vector<std::string>{
+                "brand.cmake: KV_BRAND_DEFAULT_BRAND_NAME: is not set",
+                "brand.cmake: KV_BRAND_FILE_VERSION: must be four numbers like 1.0.0.1",
+                "brand.cmake: KV_BRAND_CAROUSEL_HOST: must be a host name with an optional port, "
+                "no scheme or path",
+            }));
+  fs::remove(dir / "brand.cmake");
+  EXPECT_EQ(Problems(), std::vector<std::string>{"brand.cmake: file is missing or unreadable"});
+}
+
 }  // namespace
