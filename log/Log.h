@@ -35,7 +35,8 @@ std::string LogFilePath();
 // Both check the format against the arguments at compile time (LOGW: log/detail/CheckedWide.h),
 // so the format must be a literal. In LOGW "%s" takes a narrow or a wide string, "%ls" a wide.
 #define LOGA(level, ...) LogPrintA(__PRETTY_FUNCTION__, __FILE__, __LINE__, level, __VA_ARGS__)
-#define LOGW(level, ...) \
-  ::kvlog_detail::CheckedLogPrintW(__PRETTY_FUNCTION__, KV_LOG_WIDEN(__FILE__), __LINE__, level, __VA_ARGS__)
+#define LOGW(level, ...)                                                                         \
+  ::kvlog_detail::CheckedLogPrintW(__PRETTY_FUNCTION__, KV_LOG_WIDEN(__FILE__), __LINE__, level, \
+                                   __VA_ARGS__)
 
 #include "log/detail/CheckedWide.h"

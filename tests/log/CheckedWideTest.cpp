@@ -1,8 +1,9 @@
+#include "log/detail/CheckedWide.h"
+
+// What the test itself uses.
 #include <gtest/gtest.h>
 
 #include <cstdint>
-
-#include "log/detail/CheckedWide.h"
 
 using kvlog_detail::ArgKind;
 using kvlog_detail::FormatMatches;

@@ -1,6 +1,7 @@
-#include <gtest/gtest.h>
-
 #include "log/detail/FunctionName.h"
+
+// What the test itself uses.
+#include <gtest/gtest.h>
 
 using kvlog_detail::QualifiedFunctionName;
 

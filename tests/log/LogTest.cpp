@@ -1,3 +1,6 @@
+#include "log/Log.h"
+
+// What the test itself uses.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "log/Log.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;

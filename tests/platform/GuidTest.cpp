@@ -1,9 +1,10 @@
+#include "platform/Guid.h"
+
+// What the test itself uses.
 #include <gtest/gtest.h>
 
 #include <set>
 #include <tuple>
-
-#include "platform/Guid.h"
 
 TEST(Guid, RandomVersionFourWithTheStandardVariant) {
   std::set<std::tuple<std::uint32_t, std::uint16_t, std::uint16_t, std::uint64_t>> seen;

@@ -1,3 +1,6 @@
+#include "platform/NamedLock.h"
+
+// What the test itself uses.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -5,7 +8,6 @@
 #include <thread>
 
 #include "platform/InstanceChannel.h"
-#include "platform/NamedLock.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;

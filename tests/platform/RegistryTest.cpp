@@ -1,10 +1,12 @@
+#include "platform/Registry.h"
+
+// What the test itself uses.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
 #include <string>
 
-#include "platform/Registry.h"
 #include "platform/detail/RegistryStore.h"
 #include "tests/support/TestSupport.h"
 

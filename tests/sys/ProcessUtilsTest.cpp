@@ -1,3 +1,6 @@
+#include "sys/ProcessUtils.h"
+
+// What the test itself uses.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -8,7 +11,6 @@
 #include <thread>
 
 #include "platform/Process.h"
-#include "sys/ProcessUtils.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;

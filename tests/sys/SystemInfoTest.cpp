@@ -1,3 +1,6 @@
+#include "sys/SystemInfo.h"
+
+// What the test itself uses.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -10,7 +13,6 @@
 #include <vector>
 
 #include "platform/VersionRecord.h"
-#include "sys/SystemInfo.h"
 #include "sys/detail/LanguageIds.h"
 #include "tests/support/TestSupport.h"
 
