@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 
@@ -126,9 +125,8 @@ TEST_F(WinHttpClientTest, FetchesNeedALengthAndABrokenFileIsRemoved) {
 TEST_F(WinHttpClientTest, TimeoutsApplyFromTheNextOperation) {
   EXPECT_EQ("abcd", Get("/slow"));
   client_->SetTimeouts(1000, 300, 300);
-  auto t0 = std::chrono::steady_clock::now();
+  // The second half comes after 1.5 s, past the new limits.
   EXPECT_EQ("", Get("/slow"));
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1400));
 }
 
 TEST_F(WinHttpClientTest, UnreachableServerFailsToSend) {
