@@ -1,0 +1,167 @@
+// The skin preview tool, run as a real process: off-screen renders, the skin failure path,
+// and a real window on a private X display.
+#include <cairo.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <thread>
+
+#include "tests/support/TestSupport.h"
+#include "tests/ui/XvfbDisplay.h"
+
+namespace {
+
+std::string Kvskin() {
+  return (kvtest::BinaryDir() / "tools" / "kvskin" / "kvskin").string();
+}
+
+struct ToolRun {
+  int status = -1;
+  std::string output;
+};
+
+ToolRun RunKvskin(const std::vector<std::string>& args, const kvtest::TempDir& dir) {
+  std::string log = (dir / "kvskin.log").string();
+  std::filesystem::remove(log);
+  kvtest::ChildProcess p;
+  std::vector<std::string> argv{Kvskin()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  // No display: the tool must never need one with --png.
+  EXPECT_TRUE(p.Start(argv, log, {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}}));
+  int st = p.Wait(std::chrono::seconds(60));
+  ToolRun r;
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  r.output = kvtest::ReadFile(log);
+  return r;
+}
+
+struct Png {
+  explicit Png(const std::string& path) : s(cairo_image_surface_create_from_png(path.c_str())) {}
+  ~Png() { cairo_surface_destroy(s); }
+  bool ok() const { return cairo_surface_status(s) == CAIRO_STATUS_SUCCESS; }
+  int width() const { return cairo_image_surface_get_width(s); }
+  int height() const { return cairo_image_surface_get_height(s); }
+  std::uint32_t At(int x, int y) const {
+    cairo_surface_flush(s);
+    auto* d = cairo_image_surface_get_data(s);
+    return *reinterpret_cast<const std::uint32_t*>(d + y * cairo_image_surface_get_stride(s) +
+                                                   x * 4) &
+           0xFFFFFF;
+  }
+  cairo_surface_t* s;
+};
+
+TEST(KvskinTest, RendersTheSkinOffScreen) {
+  kvtest::TempDir dir;
+  std::string home = (dir / "home.png").string();
+  ToolRun r = RunKvskin({"--png", home}, dir);
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("rendered 650x360"), std::string::npos) << r.output;
+  Png h(home);
+  ASSERT_TRUE(h.ok());
+  EXPECT_EQ(h.width(), 650);
+  EXPECT_EQ(h.height(), 360);
+  EXPECT_EQ(h.At(325, 312), 0xFFFFFFu);  // the white line above the licence row
+
+  std::string banner = (dir / "banner.png").string();
+  ASSERT_EQ(RunKvskin({"--png", banner, "--page", "1"}, dir).status, 0);
+  Png b(banner);
+  EXPECT_EQ(b.At(300, 314), 0x14DFD3u);  // the progress bar's background
+  EXPECT_EQ(b.At(300, 340), 0xFFFFFFu);
+
+  std::string unfolded = (dir / "unfold.png").string();
+  ASSERT_EQ(RunKvskin({"--png", unfolded, "--unfold", "--scale", "2"}, dir).status, 0);
+  Png u(unfolded);
+  EXPECT_EQ(u.width(), 1300);
+  EXPECT_EQ(u.height(), 870);
+}
+
+TEST(KvskinTest, ReadsAFolderOrAZipAndPicksTheMirroredSkinForArabic) {
+  kvtest::TempDir dir;
+  std::string fromDir = (dir / "dir.png").string();
+  std::string src = (kvtest::SourceDir() / "ui" / "skin").string();
+  ASSERT_EQ(RunKvskin({"--skin", src, "--png", fromDir}, dir).status, 0);
+  std::string fromZip = (dir / "zip.png").string();
+  std::string zip = (kvtest::BinaryDir() / "ui" / "skin.zip").string();
+  ASSERT_EQ(RunKvskin({"--skin", zip, "--png", fromZip}, dir).status, 0);
+  EXPECT_EQ(kvtest::ReadFile(fromDir), kvtest::ReadFile(fromZip));
+  std::string rtl = (dir / "rtl.png").string();
+  ASSERT_EQ(RunKvskin({"--skin", zip, "--lang", "1025", "--png", rtl}, dir).status, 0);
+  EXPECT_NE(kvtest::ReadFile(rtl), kvtest::ReadFile(fromZip));
+  // Banner page: the progress column and the hide button swap sides when mirrored.
+  std::string ltrBanner = (dir / "ltr1.png").string();
+  std::string rtlBanner = (dir / "rtl1.png").string();
+  ASSERT_EQ(RunKvskin({"--skin", zip, "--page", "1", "--png", ltrBanner}, dir).status, 0);
+  ASSERT_EQ(
+      RunKvskin({"--skin", zip, "--lang", "1037", "--page", "1", "--png", rtlBanner}, dir).status,
+      0);
+  Png l(ltrBanner), m(rtlBanner);
+  EXPECT_EQ(l.At(300, 314), 0x14DFD3u);
+  EXPECT_NE(l.At(550, 314), 0x0EB1A8u);
+  EXPECT_EQ(m.At(550, 314), 0x0EB1A8u);
+  EXPECT_NE(m.At(100, 314), l.At(100, 314));
+}
+
+TEST(KvskinTest, ASkinThatCannotBeBuiltEndsWithStatusOne) {
+  kvtest::TempDir dir;
+  ToolRun r =
+      RunKvskin({"--skin", "/nonexistent/skin.zip", "--png", (dir / "x.png").string()}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir / "x.png"));
+
+  // A skin folder whose window file is broken: the error names the file and line.
+  std::filesystem::copy(kvtest::SourceDir() / "ui" / "skin", dir / "skin",
+                        std::filesystem::copy_options::recursive);
+  kvtest::WriteFile(dir / "skin" / "home.xml", "<Window>\n<VerticalLayout>\n</Window>\n");
+  r = RunKvskin({"--skin", (dir / "skin").string(), "--png", (dir / "y.png").string()}, dir);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("home.xml"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("line 3"), std::string::npos) << r.output;
+
+  EXPECT_EQ(RunKvskin({"--page"}, dir).status, 2);
+  EXPECT_EQ(RunKvskin({"--bogus"}, dir).status, 2);
+}
+
+TEST(KvskinTest, RealWindowPrintsClicksAndTheFailureBoxNeedsAnAnswer) {
+  ASSERT_TRUE(kvtest::HaveProgram("Xvfb"));
+  uitest::XvfbDisplay x;
+  ASSERT_TRUE(x.Start());
+  kvtest::TempDir dir;
+  std::string log = (dir / "win.log").string();
+  {
+    kvtest::ChildProcess p;
+    ASSERT_TRUE(p.Start({Kvskin()}, log, {{"DISPLAY", x.name()}, {"GDK_BACKEND", "x11"}}));
+    std::string id = uitest::FindXWindow(x, "^kvskin$", std::chrono::seconds(20));
+    ASSERT_FALSE(id.empty()) << kvtest::ReadFile(log);
+    EXPECT_NE(uitest::RunX(x, "xdotool getwindowgeometry " + id).find("650x360"),
+              std::string::npos);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    uitest::RunX(x, "xdotool mousemove --window " + id + " 241 208 click 1");
+    for (int i = 0;
+         i < 100 && kvtest::ReadFile(log).find("notify click btn_install") == std::string::npos;
+         ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_NE(kvtest::ReadFile(log).find("notify click btn_install"), std::string::npos)
+        << kvtest::ReadFile(log);
+    // The close button asks the window to close; the preview then quits with status 0.
+    uitest::RunX(x, "xdotool mousemove --window " + id + " 629 22 click 1");
+    int st = p.Wait(std::chrono::seconds(10));
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << st;
+  }
+  {
+    kvtest::ChildProcess p;
+    ASSERT_TRUE(p.Start({Kvskin(), "--skin", "/nonexistent"}, log,
+                        {{"DISPLAY", x.name()}, {"GDK_BACKEND", "x11"}}));
+    std::string box = uitest::FindXWindow(x, "^SkinUI$", std::chrono::seconds(20));
+    ASSERT_FALSE(box.empty());
+    EXPECT_TRUE(p.Running());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    uitest::RunX(x, "xdotool windowfocus --sync " + box + " key Return");
+    int st = p.Wait(std::chrono::seconds(10));
+    EXPECT_TRUE(WIFEXITED(st)) << st;
+    EXPECT_EQ(WEXITSTATUS(st), 1);
+  }
+}
+
+}  // namespace
