@@ -16,11 +16,17 @@ kv_test(kvhttp_http_stream_test
 
 # Starters of the fault server and the proxies, for every engine and client test.
 add_library(kv_fault_server_fixture STATIC
-  ${CMAKE_CURRENT_LIST_DIR}/support/FaultServer.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/support/FaultServer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/support/ProxyServers.cpp)
 add_library(kv::fault_server_fixture ALIAS kv_fault_server_fixture)
 target_link_libraries(kv_fault_server_fixture PUBLIC kv::test_support)
 
 kv_test(kvhttp_http_stream_fault_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/http_streamFaultTest.cpp
+  DEPS kv::kvhttp_net kv::fault_server_fixture
+  LABELS engine)
+
+kv_test(kvhttp_http_stream_proxy_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/http_streamProxyTest.cpp
   DEPS kv::kvhttp_net kv::fault_server_fixture
   LABELS engine)
