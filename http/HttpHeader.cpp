@@ -1,6 +1,17 @@
 #include "http/HttpHeader.h"
 
+#include <climits>
 #include <cstdlib>
+
+namespace {
+
+// Like atoi, but a value out of range is clamped instead of undefined.
+int ToInt(const std::string& text) {
+  const long long v = std::strtoll(text.c_str(), nullptr, 10);
+  return v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
+}
+
+}  // namespace
 
 void CHttpHeader::AddField(const std::string& name, const std::string& value) {
   if (name.empty() || value.empty()) return;
@@ -52,9 +63,8 @@ void CHttpHeader::ParseResponse(const std::string& text) {
       std::size_t sp1 = line.find(' ');
       if (sp1 != std::string::npos) {
         std::size_t sp2 = line.find(' ', sp1 + 1);
-        statusCode_ = std::atoi(
-            line.substr(sp1 + 1, sp2 == std::string::npos ? std::string::npos : sp2 - sp1 - 1)
-                .c_str());
+        statusCode_ = ToInt(
+            line.substr(sp1 + 1, sp2 == std::string::npos ? std::string::npos : sp2 - sp1 - 1));
         reason_ = sp2 == std::string::npos ? "" : line.substr(sp2 + 1);
       }
     } else {

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -30,6 +32,15 @@ void RemoveFile(const std::string& path) {
 
 bool IsRedirectStatus(int status) {
   return status >= 301 && status <= 399;
+}
+
+// recv that is not cut short by a signal.
+ssize_t Receive(int fd, char* buf, std::size_t size) {
+  ssize_t n;
+  do {
+    n = recv(fd, buf, size, 0);
+  } while (n < 0 && errno == EINTR);
+  return n;
 }
 
 bool StartsWith(const std::string& s, const char* prefix) {
@@ -177,7 +188,7 @@ CHttpSocket::Outcome CHttpSocket::ReceiveToFile(std::FILE* file, std::string& lo
       Raise(HttpErrCancelled);
       return Outcome::Failed;
     }
-    ssize_t n = recv(socket_, buf, kChunk, 0);
+    ssize_t n = Receive(socket_, buf, kChunk);
     if (n < 0) {
       Raise(HttpErrSocket);
       return Outcome::Failed;
@@ -271,7 +282,7 @@ bool CHttpSocket::FetchToMemory(const wchar_t* urlArg, void** buffer, int* size)
 
 CHttpSocket::Outcome CHttpSocket::ReceiveToMemory(void** buffer, int* size, std::string& location) {
   char buf[kChunk];
-  ssize_t n = recv(socket_, buf, kChunk, 0);
+  ssize_t n = Receive(socket_, buf, kChunk);
   if (n < 0) {
     Raise(HttpErrSocket);
     return Outcome::Failed;
@@ -294,7 +305,11 @@ CHttpSocket::Outcome CHttpSocket::ReceiveToMemory(void** buffer, int* size, std:
     location = response.GetField("Location");
     return Outcome::Redirect;
   }
-  const int length = std::atoi(response.GetField("Content-Length").c_str());
+  const long long announced =
+      std::strtoll(response.GetField("Content-Length").c_str(), nullptr, 10);
+  const int length = announced > INT_MAX ? INT_MAX
+                     : announced < 0     ? -1
+                                         : static_cast<int>(announced);
   *size = length;
   if (length < 1 || length > kMaxMemoryBody) {
     Raise(HttpErrSize);
@@ -309,7 +324,7 @@ CHttpSocket::Outcome CHttpSocket::ReceiveToMemory(void** buffer, int* size, std:
   std::size_t count = std::min(want, static_cast<std::size_t>(n) - p - 4);
   std::memcpy(block, buf + p + 4, count);
   while (count < want) {
-    n = recv(socket_, buf, kChunk, 0);
+    n = Receive(socket_, buf, kChunk);
     if (n <= 0) {
       std::free(block);
       if (n == 0) return Outcome::Closed;

@@ -99,7 +99,9 @@ bool CWininetHttp::FetchToFile(const wchar_t* url, const wchar_t* filePath) {
     return failed(HttpErrQuery);
   }
   const double total = std::atof(lengthText.c_str());
-  const std::size_t chunk = total < kChunk ? static_cast<std::size_t>(total) : kChunk;
+  const std::size_t chunk = !(total > 0)     ? 0
+                            : total < kChunk ? static_cast<std::size_t>(total)
+                                             : kChunk;
   std::vector<char> buffer(chunk);
 
   const std::string target = Narrow(http_detail::WideOrEmpty(filePath));
