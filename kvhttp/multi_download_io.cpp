@@ -156,6 +156,13 @@ void multi_download::OnDataRead(int index, connection_ptr conn, std::size_t byte
 
   if (multi_) {
     if (conn->RangeComplete()) {
+      // Every byte is on disk: end now rather than at the next tick.
+      if (downloaded_.is_full()) {
+        abort_ = true;
+        complete_ = true;
+        timer_.cancel();
+        return;
+      }
       // The first connection's open-ended answer goes on past its range: it cannot carry
       // another request.
       if (!keep_alive_ || (index == 0 && conn->first == 0)) {

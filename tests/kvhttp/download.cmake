@@ -17,3 +17,12 @@ kv_test(kvhttp_HttpDownloadTest
   DEPS kv_download_harness kv::fault_server_fixture
   LABELS engine
   TIMEOUT 600)
+
+if("tools" IN_LIST KV_COMPONENTS)
+  kv_test(kvhttp_kvgetTest
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/kvgetTest.cpp
+    DEPS kv_download_harness
+    LABELS engine
+    TIMEOUT 600)
+  add_dependencies(kvhttp_kvgetTest kvget)
+endif()
