@@ -3,8 +3,13 @@
 // What the test itself uses.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "platform/InstanceChannel.h"
@@ -77,8 +82,20 @@ TEST_F(NamedLockTest, SecondProcessAsksAndExitsWith255) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 255);
   EXPECT_EQ(kvtest::ReadFile(out), "exists\nanswered\n");
+  // A peer that connects and says nothing holds the listener up only briefly.
+  int silent = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::string sock = platform::InstanceChannel::SocketPathFor(first.LockPath());
+  std::memcpy(addr.sun_path, sock.c_str(), sock.size() + 1);
+  ASSERT_EQ(::connect(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  NamedLock another;
+  EXPECT_EQ(another.Acquire(L"probe-app"), NamedLockResult::AlreadyExists);
+  EXPECT_TRUE(platform::InstanceChannel::AskPresent(another, std::chrono::seconds(5)));
+  ::close(silent);
+
   channel.Stop();
-  EXPECT_EQ(presented, 1);
+  EXPECT_EQ(presented, 2);
   EXPECT_FALSE(fs::exists(platform::InstanceChannel::SocketPathFor(first.LockPath())));
 }
 
