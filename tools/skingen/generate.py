@@ -235,9 +235,9 @@ def mark(c, cx, top, half_width, gap, glow=True):
               stroke=WHITE, width=stroke * 0.6)
 
 
-def mark_height(half_width, gap, stroke_pad=True):
-    a = half_width
-    return a + 2 * gap + (max(1.2, a / 7.5) if stroke_pad else 0)
+def mark_height(half_width, gap):
+    """Height of the mark drawn by `mark`, its strokes included."""
+    return half_width + 2 * gap + max(1.2, half_width / 7.5)
 
 
 def fading_rules(c, cx, cy, inner, outer, width):
