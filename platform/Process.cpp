@@ -37,20 +37,29 @@ std::vector<char*> CPointers(std::vector<std::string>& strings) {
   return out;
 }
 
-// Our environment with the user's own HOME, USER and LOGNAME.
+// Our environment with the user's own HOME, USER and LOGNAME, and the user's session (runtime
+// folder and bus) instead of ours, so desktop programs talk to the user's desktop.
 std::vector<std::string> EnvironmentFor(const UserIdentity& user) {
+  static const char* const kReplaced[] = {
+      "HOME=", "USER=", "LOGNAME=", "XDG_RUNTIME_DIR=", "DBUS_SESSION_BUS_ADDRESS="};
   std::vector<std::string> env;
   for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
     std::string v(*e);
-    if (v.rfind("HOME=", 0) == 0 || v.rfind("USER=", 0) == 0 || v.rfind("LOGNAME=", 0) == 0) {
-      continue;
-    }
-    env.push_back(v);
+    bool replaced = false;
+    for (const char* prefix : kReplaced) replaced = replaced || v.rfind(prefix, 0) == 0;
+    if (!replaced) env.push_back(v);
   }
   if (!user.home.empty()) env.push_back("HOME=" + user.home);
   if (!user.name.empty()) {
     env.push_back("USER=" + user.name);
     env.push_back("LOGNAME=" + user.name);
+  }
+  const std::string runtime = "/run/user/" + std::to_string(user.uid);
+  if (::access(runtime.c_str(), F_OK) == 0) {
+    env.push_back("XDG_RUNTIME_DIR=" + runtime);
+    if (::access((runtime + "/bus").c_str(), F_OK) == 0) {
+      env.push_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" + runtime + "/bus");
+    }
   }
   return env;
 }

@@ -144,9 +144,18 @@ TEST(ProcessUtils, RunProgramAsAdminKeepsOurUserAndOtherwiseDropsToTheInteractiv
   // Elevated through sudo by "nobody": the product must run as that user, not as us.
   ScopedEnv uid("SUDO_UID", "65534");
   ScopedEnv gid("SUDO_GID", "65534");
+  ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", "unix:path=/run/user/0/bus");
+  WriteScript(dir / "env", "echo \"$(id -u) $HOME $USER [$DBUS_SESSION_BUS_ADDRESS]\" > \"" +
+                               (dir / "env.txt").string() + "\"");
   RunProgram((dir / "who").wstring(), false);
   ASSERT_TRUE(WaitForFile(dir / "who.uid"));
   EXPECT_EQ(std::stoul(kvtest::ReadFile(dir / "who.uid")), ::geteuid() == 0 ? 65534u : ::geteuid());
+  if (::geteuid() == 0) {
+    // The user's own home and name, and not our session bus.
+    RunProgram((dir / "env").wstring(), false);
+    ASSERT_TRUE(WaitForFile(dir / "env.txt"));
+    EXPECT_EQ(kvtest::ReadFile(dir / "env.txt"), "65534 /nonexistent nobody []\n");
+  }
 }
 
 TEST(ProcessUtils, StartProcessReportsExecFailureAndExitCodes) {
