@@ -7,16 +7,13 @@
 #include <cstdint>
 #include <string>
 
-// The demo brand's collector on loopback; the real endpoint has the same path and query keys.
-inline constexpr const wchar_t* kGAEndpointUrl =
-    L"http://127.0.0.1:18081/mp/collect?measurement_id=G-KV4DM0Q7XZ&api_secret="
-    L"Xq7LmPz2RtVw9KcNb4HsDa";
-
 class CGA {
  public:
   // The process-wide sender, made on the first call.
   static CGA* Instance();
 
+  // The endpoint comes from the brand (brand::kAnalyticsUrl, "/mp/collect" with its
+  // "measurement_id" and "api_secret"); nothing about the brand lives in this library.
   void SetUrl(const std::wstring& url) { url_ = url; }
   // The event category, e.g. the product title + " (Windows version)".
   void SetAppName(const std::wstring& text) { appName_ = text; }
