@@ -114,7 +114,8 @@ void ParseSetCookie(CookieJar& jar, std::string_view value) {
   const std::string path =
       (attr.path.empty() || attr.path.front() != '/') ? DefaultPath(jar.request_path) : attr.path;
 
-  for (auto& [name, val] : pairs) {
+  for (auto& pair : pairs) {
+    const std::string& name = pair.first;
     auto& list = jar.cookies;
     list.erase(std::remove_if(list.begin(), list.end(),
                               [&](const Cookie& c) {
@@ -123,8 +124,8 @@ void ParseSetCookie(CookieJar& jar, std::string_view value) {
                list.end());
     if (attr.expires != -1 && attr.expires <= now) continue;  // a deletion
     Cookie c;
-    c.name = std::move(name);
-    c.value = std::move(val);
+    c.name = pair.first;
+    c.value = std::move(pair.second);
     c.domain = domain;
     c.path = path;
     c.expires = attr.expires;
