@@ -9,16 +9,6 @@ namespace {
 constexpr std::size_t kValueBufferChars = 256;
 constexpr std::size_t kSectionBufferChars = 4096;
 
-bool IsBlank(wchar_t c) {
-  return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f';
-}
-
-std::wstring_view Trim(std::wstring_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 }  // namespace
 
 std::wstring ReadIniValue(const std::wstring& file, const std::wstring& section,
@@ -56,7 +46,7 @@ IniSections ParseIniText(std::wstring_view text) {
   while (pos < text.size()) {
     std::size_t end = text.find(L'\n', pos);
     if (end == std::wstring_view::npos) end = text.size();
-    std::wstring_view line = Trim(text.substr(pos, end - pos));
+    std::wstring_view line = platform::TrimProfileBlanks(text.substr(pos, end - pos));
     pos = end + 1;
     if (line.empty() || line.front() == L';') continue;
     if (line.front() == L'[') {
@@ -67,8 +57,8 @@ IniSections ParseIniText(std::wstring_view text) {
     }
     std::size_t eq = line.find(L'=');
     if (eq == std::wstring_view::npos) continue;
-    sections[current][std::wstring(Trim(line.substr(0, eq)))] =
-        std::wstring(Trim(line.substr(eq + 1)));
+    sections[current][std::wstring(platform::TrimProfileBlanks(line.substr(0, eq)))] =
+        std::wstring(platform::TrimProfileBlanks(line.substr(eq + 1)));
   }
   return sections;
 }

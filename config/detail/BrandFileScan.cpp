@@ -9,15 +9,8 @@
 namespace brandcheck {
 namespace {
 
-bool IsBlank(wchar_t c) {
-  return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f';
-}
-
 std::wstring Trim(const std::wstring& s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && IsBlank(s[b])) ++b;
-  while (e > b && IsBlank(s[e - 1])) --e;
-  return s.substr(b, e - b);
+  return std::wstring(platform::TrimProfileBlanks(s));
 }
 
 void CheckUtf16Units(const std::string& bytes, std::vector<std::string>& errors) {

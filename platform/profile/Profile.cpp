@@ -6,34 +6,12 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/TextCodec.h"
+
 namespace platform {
 namespace {
 
 constexpr wchar_t kReplacement = 0xFFFD;
-
-std::string WideToUtf8Path(const std::wstring& w) {
-  std::string out;
-  for (wchar_t wc : w) {
-    auto c = static_cast<std::uint32_t>(wc);
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = kReplacement;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
 
 std::wstring Utf16ToWide(std::string_view b, bool bigEndian) {
   std::wstring out;
@@ -99,16 +77,6 @@ std::optional<std::wstring> DecodeUtf8(std::string_view b) {
   return out;
 }
 
-bool IsBlank(wchar_t c) {
-  return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f';
-}
-
-std::wstring_view Trim(std::wstring_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 // Case folding for name comparison that does not depend on the process locale: ASCII, Latin-1,
 // Greek and Cyrillic capitals, which covers the names ini files of our languages use.
 wchar_t Fold(wchar_t c) {
@@ -152,7 +120,7 @@ bool ForEachLineOfSection(std::wstring_view text, std::wstring_view section, F o
   while (pos <= text.size()) {
     std::size_t end = text.find_first_of(L"\r\n", pos);
     if (end == std::wstring_view::npos) end = text.size();
-    std::wstring_view line = Trim(text.substr(pos, end - pos));
+    std::wstring_view line = TrimProfileBlanks(text.substr(pos, end - pos));
     pos = end + 1;
     if (line.empty()) continue;
     if (line.front() == L'[') {
@@ -160,7 +128,7 @@ bool ForEachLineOfSection(std::wstring_view text, std::wstring_view section, F o
       std::wstring_view name = line.substr(1);
       std::size_t close = name.find(L']');
       if (close != std::wstring_view::npos) name = name.substr(0, close);
-      inSection = !found && SameName(Trim(name), section);
+      inSection = !found && SameName(TrimProfileBlanks(name), section);
       found = found || inSection;
       continue;
     }
@@ -169,14 +137,14 @@ bool ForEachLineOfSection(std::wstring_view text, std::wstring_view section, F o
     if (eq == std::wstring_view::npos) {
       onLine(Line{line, std::nullopt});
     } else {
-      onLine(Line{Trim(line.substr(0, eq)), Trim(line.substr(eq + 1))});
+      onLine(Line{TrimProfileBlanks(line.substr(0, eq)), TrimProfileBlanks(line.substr(eq + 1))});
     }
   }
   return found;
 }
 
 std::optional<std::wstring> LoadText(const std::wstring& file) {
-  std::ifstream in(WideToUtf8Path(file), std::ios::binary);
+  std::ifstream in(WideToUtf8(file), std::ios::binary);
   if (!in) return std::nullopt;
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) return std::nullopt;
@@ -189,6 +157,15 @@ std::wstring Cut(std::wstring_view v, std::size_t bufferChars) {
 }
 
 }  // namespace
+
+std::wstring_view TrimProfileBlanks(std::wstring_view s) {
+  auto blank = [](wchar_t c) {
+    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f';
+  };
+  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
+  return s;
+}
 
 std::wstring DecodeProfileText(const std::string& bytes) {
   std::string_view b(bytes);

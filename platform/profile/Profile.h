@@ -27,6 +27,10 @@ std::wstring ReadProfileString(const std::wstring& file, const std::wstring& sec
 std::vector<std::wstring> ReadProfileSection(const std::wstring& file, const std::wstring& section,
                                              std::size_t bufferChars);
 
+// `text` without the blanks the reader trims around lines, names and values (space, tab, CR,
+// LF, vertical tab, form feed).
+std::wstring_view TrimProfileBlanks(std::wstring_view text);
+
 // The text of a profile file's bytes as the reader sees it (byte-order mark removed).
 std::wstring DecodeProfileText(const std::string& bytes);
 
