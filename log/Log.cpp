@@ -7,6 +7,7 @@
 #include <log4cpp/RollingFileAppender.hh>
 #include <mutex>
 
+#include "log/detail/LogFile.h"
 #include "platform/Paths.h"
 #include "platform/TextCodec.h"
 
@@ -79,28 +80,36 @@ void LogInit(const wchar_t* fileName, const wchar_t* folder) {
   }
 }
 
+namespace kvlog_detail {
+
+void WriteEntry(LogLevel level, const std::string& text) {
+  std::lock_guard<std::mutex> lock(LogMutex());
+  InitLocked(nullptr, nullptr);
+  if (text.empty()) return;
+  log4cpp::Category& root = log4cpp::Category::getRoot();
+  switch (level) {
+    case LogLevelDebug:
+      root.debug(text);
+      break;
+    case LogLevelInfo:
+      root.info(text);
+      break;
+    case LogLevelWarn:
+      root.warn(text);
+      break;
+    case LogLevelError:
+      root.error(text);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace kvlog_detail
+
 void LogWrite(LogLevel level, const std::string& text) {
   try {
-    std::lock_guard<std::mutex> lock(LogMutex());
-    InitLocked(nullptr, nullptr);
-    if (text.empty()) return;
-    log4cpp::Category& root = log4cpp::Category::getRoot();
-    switch (level) {
-      case LogLevelDebug:
-        root.debug(text);
-        break;
-      case LogLevelInfo:
-        root.info(text);
-        break;
-      case LogLevelWarn:
-        root.warn(text);
-        break;
-      case LogLevelError:
-        root.error(text);
-        break;
-      default:
-        break;
-    }
+    kvlog_detail::WriteEntry(level, text);
   } catch (...) {
   }
 }

@@ -8,6 +8,7 @@
 #include "log/Log.h"
 #include "log/detail/CheckedWide.h"
 #include "log/detail/FunctionName.h"
+#include "log/detail/LogFile.h"
 #include "platform/TextCodec.h"
 
 namespace {
@@ -52,7 +53,7 @@ void PrintWide(const char* function, const wchar_t* sourcePath, int line, LogLev
       ok = FormatWide(format, ap, message);
     }
     if (ok) {
-      LogWrite(level, platform::WideToLocale(message));
+      kvlog_detail::WriteEntry(level, platform::WideToLocale(message));
       return;
     }
   } catch (...) {
@@ -81,7 +82,7 @@ void LogPrintA(const char* function, const char* sourcePath, int line, LogLevel 
         ok = std::vsnprintf(message.data(), message.size() + 1, format, ap) == n;
       }
     }
-    if (ok) LogWrite(level, message);
+    if (ok) kvlog_detail::WriteEntry(level, message);
   } catch (...) {
     ok = false;
   }

@@ -223,7 +223,7 @@ constexpr bool NeedsWideS(const wchar_t* f, const ArgKind* kinds, std::size_t n)
   return false;
 }
 
-// The format with "%s" turned into "%ls" where its argument is wide. Defined in Log.cpp.
+// The format with "%s" turned into "%ls" where its argument is wide. Defined in LogPrint.cpp.
 std::wstring WidenStringConversions(const wchar_t* f, const ArgKind* kinds, std::size_t n);
 
 // Not constexpr on purpose: reaching it during constant evaluation is the compile error that
@@ -247,7 +247,7 @@ class CheckedWideFormat {
   bool widen_;
 };
 
-// LogPrintW with the function name as the compiler gives it. Defined in Log.cpp.
+// LogPrintW with the function name as the compiler gives it. Defined in LogPrint.cpp.
 void LogPrintWNarrowName(const char* function, const wchar_t* sourcePath, int line, LogLevel level,
                          const wchar_t* format, ...);
 
