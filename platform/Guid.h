@@ -12,7 +12,7 @@ struct Guid {
   std::array<std::uint8_t, 8> data4;
 };
 
-// A random RFC 4122 version 4 GUID; false only when no randomness could be had.
+// A random RFC 4122 version 4 GUID; false only when no randomness could be had. Any thread.
 bool CreateGuid(Guid& out);
 
 }  // namespace platform

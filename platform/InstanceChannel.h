@@ -22,14 +22,17 @@ class InstanceChannel {
   // channel's own thread for every request (post it to the UI thread from there). False when
   // the socket cannot be made or it already listens. Any thread.
   bool Listen(const NamedLock& lock, std::function<void()> onPresent);
+  // Stops listening and waits for the channel's thread; any thread but that one (so never from
+  // inside onPresent). Nothing happens when it does not listen.
   void Stop();
 
   // Second instance (its Acquire said AlreadyExists): asks the holder to present its window.
   // True once the holder's onPresent has run; false when nobody answers within `timeout`.
+  // Blocks the calling thread (any thread) for at most `timeout`.
   static bool AskPresent(const NamedLock& lock,
                          std::chrono::milliseconds timeout = std::chrono::seconds(2));
 
-  // The socket used for the lock at `lockPath`.
+  // The socket used for the lock at `lockPath` (under 108 bytes, as sockets need). Any thread.
   static std::string SocketPathFor(const std::string& lockPath);
 
  private:
