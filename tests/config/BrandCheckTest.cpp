@@ -1,9 +1,11 @@
+#include "config/BrandCheck.h"
+
+// What the test itself uses.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 
-#include "config/BrandCheck.h"
 #include "config/Ini.h"
 #include "platform/profile/Profile.h"
 #include "tests/config/ConfigFixtures.h"

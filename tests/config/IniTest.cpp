@@ -1,6 +1,8 @@
+#include "config/Ini.h"
+
+// What the test itself uses.
 #include <gtest/gtest.h>
 
-#include "config/Ini.h"
 #include "tests/config/ConfigFixtures.h"
 #include "tests/support/TestSupport.h"
 

@@ -1,9 +1,11 @@
+#include "config/LanguageManager.h"
+
+// What the test itself uses.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 #include "config/BrandConstants.h"
-#include "config/LanguageManager.h"
 #include "config/LanguageTables.h"
 #include "sys/SystemInfo.h"
 #include "tests/config/ConfigFixtures.h"

@@ -1,6 +1,7 @@
-#include <gtest/gtest.h>
-
 #include "config/SplitUrl.h"
+
+// What the test itself uses.
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,9 +1,11 @@
+#include "config/ZipExtract.h"
+
+// What the test itself uses.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 
-#include "config/ZipExtract.h"
 #include "tests/config/ConfigFixtures.h"
 #include "tests/support/TestSupport.h"
 

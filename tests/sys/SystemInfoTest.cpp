@@ -15,25 +15,12 @@
 #include "platform/VersionRecord.h"
 #include "sys/detail/LanguageIds.h"
 #include "tests/support/TestSupport.h"
+#include "tests/sys/ScopedEnv.h"
 
 namespace fs = std::filesystem;
+using systest::ScopedEnv;
 
 namespace {
-
-// Sets or clears an environment variable for one test and puts it back afterwards.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old, had_ = true;
-    value ? ::setenv(name, value, 1) : ::unsetenv(name);
-  }
-  ~ScopedEnv() { had_ ? ::setenv(name_, old_.c_str(), 1) : ::unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_ = false;
-};
 
 std::vector<std::string> RunProbe(const fs::path& exe, const std::string& programFiles) {
   fs::path out = exe.string() + ".out";

@@ -1,9 +1,11 @@
+#include "platform/profile/Profile.h"
+
+// What the test itself uses.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "platform/profile/Profile.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
