@@ -12,8 +12,10 @@
 
 #include "platform/Process.h"
 #include "tests/support/TestSupport.h"
+#include "tests/sys/ScopedEnv.h"
 
 namespace fs = std::filesystem;
+using systest::ScopedEnv;
 
 namespace {
 
@@ -55,20 +57,6 @@ void WriteScript(const fs::path& p, const std::string& body) {
                          fs::perms::others_read | fs::perms::others_exec);
 }
 
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old, had_ = true;
-    value ? ::setenv(name, value, 1) : ::unsetenv(name);
-  }
-  ~ScopedEnv() { had_ ? ::setenv(name_, old_.c_str(), 1) : ::unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::string old_;
-  bool had_ = false;
-};
-
 }  // namespace
 
 TEST(ProcessUtils, FindProcessMatchesTheWholeFileNameWithCase) {
@@ -101,17 +89,24 @@ TEST(ProcessUtils, FirstOfTwoCopiesInProcessOrderIsReported) {
   const std::string name = Unique("korvana-download", ".tmp");
   kvtest::ChildProcess one = StartNamed(dir / "a", name);
   kvtest::ChildProcess two = StartNamed(dir / "b", name);
+  // The order the process table lists them in, read here without the code under test.
   std::uint32_t first = 0;
-  platform::ForEachProcess([&](std::uint32_t pid, const std::string& exe) {
-    if (exe != name) return true;
-    first = pid;
-    return false;
-  });
-  ASSERT_TRUE(first == static_cast<std::uint32_t>(one.pid()) ||
-              first == static_cast<std::uint32_t>(two.pid()));
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string id = entry.path().filename().string();
+    if (id != std::to_string(one.pid()) && id != std::to_string(two.pid())) continue;
+    first = static_cast<std::uint32_t>(std::stoul(id));
+    break;
+  }
+  ASSERT_NE(first, 0u);
   std::uint32_t pid = 0;
   ASSERT_TRUE(FindProcess(Wide(name), pid));
   EXPECT_EQ(pid, first);
+  // Once the first copy has ended the other one answers.
+  kvtest::ChildProcess& firstChild = first == static_cast<std::uint32_t>(one.pid()) ? one : two;
+  kvtest::ChildProcess& otherChild = &firstChild == &one ? two : one;
+  firstChild.Stop(9);
+  ASSERT_TRUE(FindProcess(Wide(name), pid));
+  EXPECT_EQ(pid, static_cast<std::uint32_t>(otherChild.pid()));
 }
 
 TEST(ProcessUtils, KillProcessEndsTheProcessAndRefusesWhatItCannotEnd) {
