@@ -10,12 +10,12 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/Process.h"
+#include "tests/platform/TestEnv.h"
 #include "tests/support/TestSupport.h"
-#include "tests/sys/ScopedEnv.h"
 
 namespace fs = std::filesystem;
-using systest::ScopedEnv;
+using platformtest::ScopedEnv;
+using platformtest::WriteScript;
 
 namespace {
 
@@ -49,12 +49,6 @@ bool WaitForFile(const fs::path& p) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;
-}
-
-void WriteScript(const fs::path& p, const std::string& body) {
-  kvtest::WriteFile(p, "#!/bin/sh\n" + body + "\n");
-  fs::permissions(p, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                         fs::perms::others_read | fs::perms::others_exec);
 }
 
 }  // namespace
@@ -153,24 +147,6 @@ TEST(ProcessUtils, RunProgramAsAdminKeepsOurUserAndOtherwiseDropsToTheInteractiv
   }
 }
 
-TEST(ProcessUtils, StartProcessReportsExecFailureAndExitCodes) {
-  kvtest::TempDir dir;
-  WriteScript(dir / "exit7", "exit 7");
-  pid_t pid = platform::StartProcess((dir / "exit7").string(), {});
-  ASSERT_GT(pid, 0);
-  EXPECT_EQ(platform::WaitProcess(pid), 7);
-  EXPECT_EQ(platform::StartProcess((dir / "missing").string(), {}), -1);
-  kvtest::WriteFile(dir / "plain", "not runnable");
-  EXPECT_EQ(platform::StartProcess((dir / "plain").string(), {}), -1);
-  if (::geteuid() == 0) {
-    ScopedEnv uid("SUDO_UID", "65534");
-    // Dropped to nobody, a program only root may run fails to start instead of running as root.
-    fs::permissions(dir / "exit7", fs::perms::owner_all);
-    EXPECT_EQ(
-        platform::StartProcess((dir / "exit7").string(), {}, platform::RunAs::InteractiveUser), -1);
-  }
-}
-
 TEST(ProcessUtils, ShellOpenHandsTheTargetToTheDesktopHandler) {
   kvtest::TempDir dir;
   WriteScript(dir / "xdg-open", "printf '%s' \"$1\" > \"" + (dir / "opened").string() + "\"");
@@ -191,15 +167,4 @@ TEST(ProcessUtils, ShellOpenHandsTheTargetToTheDesktopHandler) {
 
   ScopedEnv none("PATH", (dir / "empty").c_str());
   EXPECT_LE(ShellOpen(nullptr, L"/tmp/x"), 32);
-}
-
-TEST(ProcessUtils, CommandLinesSplitLikeTheInstallerExpects) {
-  using platform::SplitCommandLine;
-  EXPECT_EQ(SplitCommandLine(" /verysilent /korvana_down /wait_run /path=\"/opt/My Apps/\" "
-                             "/progress=\"/tmp/temp.progress\""),
-            (std::vector<std::string>{"/verysilent", "/korvana_down", "/wait_run",
-                                      "/path=/opt/My Apps/", "/progress=/tmp/temp.progress"}));
-  EXPECT_EQ(SplitCommandLine(R"(a\\\"b "c\\" d\e "" "x""y")"),
-            (std::vector<std::string>{R"(a\"b)", R"(c\)", R"(d\e)", "", R"(x"y)"}));
-  EXPECT_TRUE(SplitCommandLine("  \t ").empty());
 }

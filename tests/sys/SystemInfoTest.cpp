@@ -12,13 +12,12 @@
 #include <sstream>
 #include <vector>
 
-#include "platform/VersionRecord.h"
 #include "sys/detail/LanguageIds.h"
+#include "tests/platform/TestEnv.h"
 #include "tests/support/TestSupport.h"
-#include "tests/sys/ScopedEnv.h"
 
 namespace fs = std::filesystem;
-using systest::ScopedEnv;
+using platformtest::ScopedEnv;
 
 namespace {
 
@@ -210,23 +209,6 @@ TEST(SystemInfo, VersionAndDescriptionComeFromTheVersionRecord) {
     EXPECT_EQ(GetFileVersion(p), L"") << WideToUtf8(p);
     EXPECT_EQ(GetFileDescription(p), L"") << WideToUtf8(p);
   }
-}
-
-TEST(SystemInfo, DamagedExecutableGivesNoVersionAndNoCrash) {
-  kvtest::TempDir dir;
-  const std::string image = kvtest::ReadFile(WideToUtf8(GetModulePath()));
-  ASSERT_GT(image.size(), 64u);
-  // Cut short at many lengths: the section table or the record itself is then missing.
-  for (std::size_t len : {std::size_t{4}, std::size_t{63}, image.size() / 2, image.size() - 1}) {
-    fs::path cut = dir / ("cut" + std::to_string(len));
-    kvtest::WriteFile(cut, image.substr(0, len));
-    EXPECT_FALSE(platform::ReadVersionRecord(cut.string())) << len;
-  }
-  // Section table offset pointing past the end of the file.
-  std::string bad = image;
-  for (int i = 0; i < 8; ++i) bad[40 + i] = static_cast<char>(0xff);
-  kvtest::WriteFile(dir / "badoff", bad);
-  EXPECT_FALSE(platform::ReadVersionRecord((dir / "badoff").string()));
 }
 
 TEST(SystemInfo, FileExistsOnlyForReadableFiles) {
