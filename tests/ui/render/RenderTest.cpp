@@ -151,6 +151,40 @@ TEST_F(RenderTest, RightToLeftSkinDrawsInMirroredOrder) {
   EXPECT_GT(14 * 14 - ltr->Count(ltrBox, kTeal), 20);
 }
 
+TEST_F(RenderTest, RightToLeftTextKeepsTheSkinAlignment) {
+  Open(L"skin_rtl.xml");
+  Find(L"bottomLayout")->SetVisible(true);
+  window_->ResizeClient(650, 435);
+  Find(L"label_path")->SetText(L"المسار");
+  Find(L"label_tip")->SetText(L"المسار غير صالح");
+  Find(L"label_tip")->SetVisible(true);
+  auto f = Render();
+  // "label_path" is left-aligned and "label_tip" right-aligned in the mirrored skin, whatever
+  // the direction of the text itself.
+  for (const wchar_t* name : {L"label_path", L"label_tip"}) {
+    UiRect r = Find(name)->GetPos();
+    std::uint32_t ink = std::wstring(name) == L"label_path" ? kWhite : 0xFF0000;
+    int first = f->FirstX(r, ink);
+    int last = -1;
+    for (int x = r.right - 1; x >= r.left && last < 0; --x) {
+      for (int y = r.top; y < r.bottom; ++y) {
+        if (f->At(x, y) == ink) {
+          last = x;
+          break;
+        }
+      }
+    }
+    ASSERT_GE(first, 0) << name;
+    if (std::wstring(name) == L"label_path") {
+      EXPECT_LT(first - r.left, 10) << "left-aligned";
+      EXPECT_GT(r.right - last, 20);
+    } else {
+      EXPECT_LT(r.right - last, 10) << "right-aligned";
+      EXPECT_GT(first - r.left, 20);
+    }
+  }
+}
+
 TEST_F(RenderTest, ImagesFromDiskReloadWhenTheFileChangesAndMissingOnesDrawNothing) {
   Open();
   ShowBannerPage();
