@@ -34,6 +34,7 @@ http_stream::completion_handler http_stream::Track(completion_handler handler) {
     ++in_flight_;
   }
   return [this, handler = std::move(handler)](const error_code& ec) {
+    FinishForeignClose();
     handler(ec);
     std::lock_guard<std::mutex> lock(close_mutex_);
     --in_flight_;
@@ -46,10 +47,19 @@ http_stream::read_handler http_stream::Track(read_handler handler) {
     ++in_flight_;
   }
   return [this, handler = std::move(handler)](const error_code& ec, std::size_t n) {
+    FinishForeignClose();
     handler(ec, n);
     std::lock_guard<std::mutex> lock(close_mutex_);
     --in_flight_;
   };
+}
+
+void http_stream::FinishForeignClose() {
+  // Close from another thread only shut the connection down; here, on the I/O thread, the
+  // socket can really be closed.
+  if (!closed_elsewhere_) return;
+  std::lock_guard<std::mutex> lock(close_mutex_);
+  CloseSocketLocked();
 }
 
 void http_stream::RunSync(const std::function<void(completion_handler)>& start, error_code& ec) {
@@ -83,6 +93,7 @@ void http_stream::Open(const ParsedUrl& url, error_code& ec) {
 void http_stream::AsyncOpen(const ParsedUrl& url, completion_handler handler) {
   final_location_.clear();
   redirects_ = 0;
+  closed_elsewhere_ = false;
   StartOpen(url, Track(std::move(handler)));
 }
 
@@ -104,7 +115,6 @@ void http_stream::StartOpen(const ParsedUrl& url, completion_handler handler) {
   protocol_ = url.protocol;
   url_ = url;
   ResetResponseState();
-  closed_elsewhere_ = false;
 
   const bool https = protocol_ == "https";
   if (!https && protocol_ != "http")
@@ -180,6 +190,7 @@ void http_stream::OnOpenDone(const error_code& ec, completion_handler handler) {
     std::lock_guard<std::mutex> lock(close_mutex_);
     CloseSocketLocked();
   }
+  if (closed_elsewhere_) return handler(asio::error::operation_aborted);
   if (++redirects_ > max_redirects_) {
     redirects_ = 0;
     return handler(ec);
@@ -249,6 +260,7 @@ void http_stream::Close(error_code& ec) {
 }
 
 bool http_stream::IsOpen() const {
+  if (closed_elsewhere_) return false;
   if (tls_) return tls_->lowest_layer().is_open();
   return tcp_ && tcp_->is_open();
 }

@@ -151,6 +151,7 @@ class http_stream : public std::streambuf {
   // Maps the error of a step cut short by the deadline or by Close to what the caller sees.
   error_code StepError(const error_code& ec) const;
   void CloseSocketLocked();
+  void FinishForeignClose();
   void ResetResponseState();
   // Counts the asynchronous operations in flight, so that Close from another thread knows
   // whether the I/O thread may be using the socket.

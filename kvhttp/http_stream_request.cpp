@@ -63,6 +63,7 @@ void http_stream::ReadInto(asio::mutable_buffer buffer, read_handler handler) {
 }
 
 void http_stream::WriteAll(std::string data, completion_handler handler) {
+  if (closed_elsewhere_) return Post(std::move(handler), asio::error::operation_aborted);
   out_ = std::move(data);
   auto done = [handler](const error_code& ec, std::size_t) { handler(ec); };
   if (TlsActive()) return asio::async_write(*tls_, asio::buffer(out_), std::move(done));

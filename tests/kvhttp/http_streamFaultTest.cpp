@@ -226,7 +226,12 @@ TEST_F(HttpStreamFaultTest, DropsAndStalls) {
   });
   stream_->ReadSome(asio::buffer(buf), ec);
   closer.join();
-  EXPECT_TRUE(ec);
+  EXPECT_EQ(ec, asio::error::operation_aborted);
+  EXPECT_FALSE(stream_->IsOpen());
+  // The same stream can be opened again afterwards.
+  stream_->Open(Url("/file?size=10"), ec);
+  ASSERT_FALSE(ec) << ec.message();
+  EXPECT_EQ(ReadAll(ec), kvtest::FaultServer::FileBytes(0, 10));
 }
 
 TEST_F(HttpStreamFaultTest, RangeAnswersAreReportedAsGiven) {
