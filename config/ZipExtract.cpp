@@ -97,7 +97,8 @@ bool WriteEntry(zip_t* archive, zip_uint64_t index, zip_uint64_t expected, const
 }  // namespace
 
 bool ExtractZipToFolder(const void* data, std::size_t size, const std::wstring& folder) {
-  const fs::path base(WideToUtf8(folder));
+  // Paths come from the system in its character set; WideToLocale gives those bytes back.
+  const fs::path base(WideToLocale(folder));
   MakeFolder(base);
   if (data == nullptr || size == 0) return false;
 

@@ -144,7 +144,8 @@ bool ForEachLineOfSection(std::wstring_view text, std::wstring_view section, F o
 }
 
 std::optional<std::wstring> LoadText(const std::wstring& file) {
-  std::ifstream in(WideToUtf8(file), std::ios::binary);
+  // Paths are in the locale's character set, as the system gave them to us.
+  std::ifstream in(WideToLocale(file), std::ios::binary);
   if (!in) return std::nullopt;
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) return std::nullopt;
