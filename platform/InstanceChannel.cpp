@@ -136,6 +136,8 @@ bool InstanceChannel::Listen(const NamedLock& lock, std::function<void()> onPres
   }
   if (!ok) {
     if (impl->listenFd >= 0) ::close(impl->listenFd);
+    // No socket file is left behind for a channel that never listened.
+    ::unlink(impl->socketPath.c_str());
     ::close(impl->wakeRead);
     ::close(impl->wakeWrite);
     return false;
