@@ -1,9 +1,11 @@
 #include "platform/detail/RegistryStore.h"
 
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <wctype.h>
 
 #include <cerrno>
 #include <cwctype>
@@ -96,6 +98,15 @@ bool WriteAll(int fd, const std::string& bytes) {
   return true;
 }
 
+// Case is folded with full Unicode tables whatever locale the process runs in, so that every
+// process agrees on which names are the same; a process-dependent fold would let one writer
+// merge two values another keeps apart.
+wint_t FoldCase(wchar_t c) {
+  static const locale_t unicode = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  if (unicode != static_cast<locale_t>(0)) return ::towlower_l(static_cast<wint_t>(c), unicode);
+  return c >= L'A' && c <= L'Z' ? static_cast<wint_t>(c + 32) : static_cast<wint_t>(c);
+}
+
 std::string FolderOf(const std::string& path) {
   return path.substr(0, path.find_last_of('/'));
 }
@@ -105,8 +116,8 @@ std::string FolderOf(const std::string& path) {
 bool CaseLess::operator()(const std::wstring& a, const std::wstring& b) const {
   std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
-    wint_t x = std::towlower(static_cast<wint_t>(a[i]));
-    wint_t y = std::towlower(static_cast<wint_t>(b[i]));
+    wint_t x = FoldCase(a[i]);
+    wint_t y = FoldCase(b[i]);
     if (x != y) return x < y;
   }
   return a.size() < b.size();

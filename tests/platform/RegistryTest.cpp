@@ -2,6 +2,7 @@
 
 // What the test itself uses.
 #include <gtest/gtest.h>
+#include <locale.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -77,6 +78,24 @@ TEST_F(RegistryTest, CreateReportsNewThenExistingAndValuesSurviveARestart) {
   EXPECT_EQ(RegistryKey::Open(RegRoot::LocalMachine, L"SOFTWARE\\Nothing", parent),
             RegResult::NotFound);
   EXPECT_EQ(RegistryKey::Open(RegRoot::CurrentUser, kKey, parent), RegResult::NotFound);
+}
+
+TEST_F(RegistryTest, NamesIgnoreCaseBeyondAsciiInAnyLocale) {
+  // The plain C locale knows no case outside ASCII; the store must not depend on it.
+  const std::string previous = ::setlocale(LC_CTYPE, nullptr);
+  ::setlocale(LC_CTYPE, "C");
+  RegistryKey key;
+  ASSERT_EQ(RegistryKey::Create(RegRoot::CurrentUser, L"SOFTWARE\\\u041a\u043b\u044e\u0447", key),
+            RegResult::Ok);
+  ASSERT_EQ(key.SetString(L"\u00c4rger", L"1"), RegResult::Ok);
+  ASSERT_EQ(key.SetString(L"\u00e4rger", L"2"), RegResult::Ok);  // the same name: replaced
+  RegistryKey same;
+  ASSERT_EQ(RegistryKey::Open(RegRoot::CurrentUser, L"software\\\u041a\u041b\u042e\u0427", same),
+            RegResult::Ok);
+  std::wstring value;
+  EXPECT_EQ(same.QueryString(L"\u00c4RGER", value), RegResult::Ok);
+  EXPECT_EQ(value, L"2");
+  ::setlocale(LC_CTYPE, previous.c_str());
 }
 
 TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
