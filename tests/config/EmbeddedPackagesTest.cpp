@@ -8,6 +8,7 @@
 #include "config/Ini.h"
 #include "config/LanguageManager.h"
 #include "config/LanguageTables.h"
+#include "config/detail/BrandFileScan.h"
 #include "log/Log.h"
 #include "platform/Resources.h"
 #include "sys/SystemInfo.h"
@@ -124,6 +125,36 @@ TEST_F(EmbeddedBrand, DomainCodeAndUrlsOfTheRealResources) {
   EXPECT_NE(m.GetInstallUrl().find(L"key=installed"), std::wstring::npos);
   EXPECT_EQ(m.GetDownloadUrl().find(L"&pid="), std::wstring::npos);
   EXPECT_EQ(m.GetDownloadUrl().rfind(L"http", 0), 0u);
+}
+
+// The demo brand's string table as shipped: every language in its place, every section with
+// the program's keys in the program's order, and short enough to read at a glance.
+TEST(ShippedTextTable, SectionsAndKeysInTheirOrder) {
+  const std::vector<std::wstring> order = {
+      L"Arabic",      L"Chinese",    L"ChineseTW", L"Dutch",    L"English",    L"French",
+      L"German",      L"Indonesian", L"Italian",   L"Japanese", L"Korean",     L"Malaysian",
+      L"Polish",      L"Portuguese", L"Russian",   L"Spanish",  L"Swedish",    L"Thai",
+      L"Norwegian",   L"Danish",     L"Irish",     L"Czech",    L"Vietnamese", L"Finnish",
+      L"Greek",       L"Slovak",     L"Hebrew",    L"Turkey",   L"Romanian",   L"Hungarian",
+      L"Bulgarian",   L"Croatian",   L"Kazakh",    L"Serbian",  L"Slovenian",  L"Lithuanian",
+      L"Azerbaijani", L"Georgian",   L"Latvian",   L"Estonian", L"Icelandic"};
+  auto scanned = brandcheck::ScanFile(kvtest::SourceDir() / "data" / "text.ini",
+                                      brandcheck::Encoding::kUtf16Le);
+  ASSERT_TRUE(scanned);
+  EXPECT_TRUE(scanned->encodingErrors.empty());
+  std::vector<std::wstring> names;
+  for (const brandcheck::ScannedSection& section : scanned->sections) {
+    names.push_back(section.name);
+    std::vector<std::wstring> keys;
+    std::size_t chars = 0;
+    for (const brandcheck::ScannedEntry& e : section.entries) {
+      keys.push_back(e.key);
+      chars += e.key.size() + 1 + e.value.size();
+    }
+    EXPECT_EQ(keys, DefaultStringKeys()) << WideToUtf8(section.name);
+    EXPECT_LE(chars, 1150u) << WideToUtf8(section.name);
+  }
+  EXPECT_EQ(names, order);
 }
 
 TEST(EmbeddedBrandBuild, ExecutableCarriesTheBrandVersionRecord) {
