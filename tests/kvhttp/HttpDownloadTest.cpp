@@ -1,3 +1,5 @@
+#include "kvhttp/HttpDownload.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -6,7 +8,6 @@
 #include <thread>
 
 #include "kvhttp/DownloadTaskManager.h"
-#include "kvhttp/HttpDownload.h"
 #include "kvhttp/ResumeRecord.h"
 #include "tests/kvhttp/support/DownloadHarness.h"
 #include "tests/kvhttp/support/FaultServer.h"
@@ -205,6 +206,43 @@ TEST_F(FaultDriverTest, BodyWithoutLengthEndsIncompleteAndChunkedCompletes) {
       Request(server_.Url("/file?size=20000&ignore_range&chunked"), dir_ / "c.exe", events);
   EXPECT_TRUE(RunHttpDownload(chunked, Record, nullptr));
   EXPECT_EQ(kvtest::ReadFile(dir_ / "c.exe"), kvtest::FaultServer::FileBytes(0, 20000));
+}
+
+TEST(DriverTls, ServerCertificateIsVerified) {
+  kvtest::TempDir www, dir, certs;
+  kvtest::TestCertificates tls;
+  ASSERT_TRUE(kvtest::MakeTestCertificates(certs.path(), {"127.0.0.1"}, tls));
+  const std::string content = kvtest::PatternBytes(300000, 3);
+  kvtest::WriteFile(www / "t.bin", content);
+  fs::permissions(www.path(),
+                  fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+  kvtest::NginxServer nginx;
+  kvtest::NginxOptions o;
+  o.root = www.path();
+  o.tls = true;
+  o.certFile = tls.serverCert;
+  o.keyFile = tls.serverKey;
+  ASSERT_TRUE(nginx.Start(o));
+  kvhttp::SetDownloadTaskDefaults(kvhttp::DownloadTaskDefaults{});
+
+  // Signed by nobody the system trusts: the start fails.
+  ::unsetenv("SSL_CERT_FILE");
+  Events events;
+  DownloadRequest untrusted = Request(nginx.BaseUrl() + "/t.bin", dir / "u.exe", events);
+  EXPECT_FALSE(RunHttpDownload(untrusted, Record, nullptr));
+  EXPECT_EQ(events.Copy().back()[1], kDownloadResultError);
+  kvhttp::DownloadTaskStatus status;
+  ASSERT_TRUE(kvhttp::QueryDownloadTask(
+      kvhttp::CreateDownloadTask(nginx.BaseUrl() + "/t.bin", L"", 8, 20), status));
+  EXPECT_TRUE(status.error);
+  EXPECT_FALSE(fs::exists(dir / "u.exe"));
+
+  // Trusting the test authority, the same server is fine.
+  ::setenv("SSL_CERT_FILE", tls.caCert.c_str(), 1);
+  DownloadRequest trusted = Request(nginx.BaseUrl() + "/t.bin?trusted", dir / "t.exe", events);
+  EXPECT_TRUE(RunHttpDownload(trusted, Record, nullptr));
+  ::unsetenv("SSL_CERT_FILE");
+  EXPECT_TRUE(kvtest::ReadFile(dir / "t.exe") == content);
 }
 
 class JudgeTest : public ::testing::Test {
