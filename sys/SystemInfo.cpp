@@ -110,10 +110,11 @@ std::wstring GetFileDescription(const std::wstring& path) {
 
 bool FileExists(const std::wstring& path) {
   if (path.empty()) return false;
-  int fd = ::open(Narrow(path).c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: opening a named pipe for reading would otherwise wait for a writer.
+  int fd = ::open(Narrow(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st {};
-  bool file = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+  bool file = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   ::close(fd);
   return file;
 }

@@ -24,7 +24,7 @@ bool GetFreeSpaceMB(const std::wstring& path, std::uint32_t& mb);
 // "a.b.c.d" and the description from the file's ".kv_version" record; "" without one.
 std::wstring GetFileVersion(const std::wstring& path);
 std::wstring GetFileDescription(const std::wstring& path);
-// True for a file that can be opened for reading; false for folders.
+// True for a regular file that can be opened for reading; false for folders, pipes and devices.
 bool FileExists(const std::wstring& path);
 // The program's own executable path (/proc/self/exe).
 std::wstring GetModulePath();

@@ -218,6 +218,10 @@ TEST(SystemInfo, FileExistsOnlyForReadableFiles) {
   EXPECT_FALSE(FileExists(dir.path().wstring()));
   EXPECT_FALSE(FileExists((dir / "none").wstring()));
   EXPECT_FALSE(FileExists(L""));
+  // A named pipe is no file, and asking must not wait for a writer.
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0644), 0);
+  EXPECT_FALSE(FileExists((dir / "pipe").wstring()));
+  EXPECT_FALSE(FileExists(L"/dev/null"));
   if (::geteuid() != 0) {
     ::chmod((dir / "a.txt").c_str(), 0);
     EXPECT_FALSE(FileExists((dir / "a.txt").wstring()));
