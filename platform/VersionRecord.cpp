@@ -16,7 +16,9 @@ constexpr std::uint64_t kMaxSectionSize = 1 << 20;
 
 class ElfFile {
  public:
-  explicit ElfFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+  // O_NONBLOCK so that a named pipe given as the path is refused instead of waited on.
+  explicit ElfFile(const std::string& path)
+      : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
     struct stat st {};
     if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) size_ = st.st_size;
   }
