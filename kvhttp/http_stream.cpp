@@ -94,7 +94,13 @@ void http_stream::AsyncOpen(const ParsedUrl& url, completion_handler handler) {
   final_location_.clear();
   redirects_ = 0;
   closed_elsewhere_ = false;
-  StartOpen(url, Track(std::move(handler)));
+  handler = Track(std::move(handler));
+  // One bound for the whole open, redirects included.
+  ArmDeadline();
+  StartOpen(url, [this, handler](const error_code& ec) {
+    CancelDeadline();
+    handler(StepError(ec));
+  });
 }
 
 void http_stream::ResetResponseState() {
@@ -136,13 +142,11 @@ void http_stream::StartOpen(const ParsedUrl& url, completion_handler handler) {
     if (ec) return Post(std::move(handler), ec);
   }
 
-  ArmDeadline();
   auto after_connect = [this, https, handler](const error_code& ec) mutable {
-    if (ec) return Finish(handler, ec);
+    if (ec) return handler(ec);
     auto send = [this, handler](const error_code& ec) mutable {
-      if (ec) return Finish(handler, ec);
+      if (ec) return handler(ec);
       StartRequest(request_options_, [this, handler](const error_code& ec) mutable {
-        CancelDeadline();
         OnOpenDone(StepError(ec), std::move(handler));
       });
     };
@@ -172,11 +176,6 @@ void http_stream::StartOpen(const ParsedUrl& url, completion_handler handler) {
                  });
       break;
   }
-}
-
-void http_stream::Finish(completion_handler& handler, const error_code& ec) {
-  CancelDeadline();
-  handler(StepError(ec));
 }
 
 void http_stream::OnOpenDone(const error_code& ec, completion_handler handler) {

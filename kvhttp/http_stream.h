@@ -80,8 +80,9 @@ class http_stream : public std::streambuf {
   void SetMaxRedirects(int max) { max_redirects_ = max; }
   void SetCaFile(const std::string& file) { ca_file_ = file; }
   void SetCaDirectory(const std::string& dir) { ca_directory_ = dir; }
-  // Bounds each open and each request (resolve, connect, handshake, response head), synchronous
-  // or not; passing it ends the operation with asio::error::timed_out. Zero: no bound.
+  // Bounds each open (resolve, connect, handshake, response head, redirects) and each request
+  // (up to its response head), synchronous or not; passing it ends the operation with
+  // asio::error::timed_out and closes the connection. Zero (the default): no bound.
   void SetOpenTimeout(std::chrono::milliseconds timeout) { open_timeout_ = timeout; }
 
   // Location of the last redirect followed by the last Open (empty without redirect).
@@ -114,7 +115,6 @@ class http_stream : public std::streambuf {
   void RunSync(const std::function<void(completion_handler)>& start, error_code& ec);
   void StartOpen(const ParsedUrl& url, completion_handler handler);
   void OnOpenDone(const error_code& ec, completion_handler handler);
-  void Finish(completion_handler& handler, const error_code& ec);
   void Post(completion_handler handler, const error_code& ec);
 
   // Connecting (http_stream_connect.cpp).

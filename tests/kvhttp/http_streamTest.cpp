@@ -1,10 +1,11 @@
+#include "kvhttp/http_stream.h"
+
 #include <gtest/gtest.h>
 #include <openssl/x509_vfy.h>
 
 #include <cstdlib>
 #include <istream>
 
-#include "kvhttp/http_stream.h"
 #include "tests/support/TestSupport.h"
 
 namespace kvhttp {
@@ -247,6 +248,16 @@ TEST_F(HttpStreamTlsTest, WrongHostNameFails) {
   Fetch(s, ec);
   EXPECT_EQ(ec.category(), certificate_category());
   EXPECT_EQ(ec.value(), X509_V_ERR_IP_ADDRESS_MISMATCH) << ec.message();
+
+  // A CA directory (hashed names) serves as well as a file.
+  std::filesystem::create_directories(dir_ / "cadir");
+  std::filesystem::copy_file(certs_.caCert, dir_ / "cadir/ca.pem");
+  ASSERT_EQ(
+      std::system(("openssl rehash " + (dir_ / "cadir").string() + " >/dev/null 2>&1").c_str()), 0);
+  http_stream by_dir(io_);
+  by_dir.SetCaDirectory((dir_ / "cadir").string());
+  Fetch(by_dir, ec);
+  EXPECT_EQ(ec.value(), X509_V_ERR_IP_ADDRESS_MISMATCH) << "trusted now, but still the wrong name";
 
   http_stream bad_ca(io_);
   bad_ca.SetCaFile((dir_ / "missing.pem").string());
