@@ -125,19 +125,11 @@ void LogFaultLine(const char* function, const wchar_t* sourcePath, int line,
 std::wstring WidenStringConversions(const wchar_t* f, const ArgKind* kinds, std::size_t n) {
   std::wstring out;
   std::size_t copied = 0;
-  std::size_t pos = 0;
-  std::size_t arg = 0;
-  Conversion c;
-  while (NextConversion(f, pos, c)) {
-    arg += c.stars;
-    if (c.need == Need::None) continue;
-    if (c.need == Need::NarrowOrWide && arg < n && kinds[arg] == ArgKind::Wide) {
-      out.append(f + copied, c.at - copied);
-      out += L'l';
-      copied = c.at;
-    }
-    ++arg;
-  }
+  ForEachWideS(f, kinds, n, [&](const Conversion& c) {
+    out.append(f + copied, c.at - copied);
+    out += L'l';
+    copied = c.at;
+  });
   out.append(f + copied);
   return out;
 }

@@ -208,19 +208,27 @@ constexpr bool FormatMatches(const wchar_t* f, const ArgKind* kinds, std::size_t
   return arg == n;
 }
 
-// True when some "%s" receives a wide string and must be passed on as "%ls".
-constexpr bool NeedsWideS(const wchar_t* f, const ArgKind* kinds, std::size_t n) {
-  if (f == nullptr) return false;
+// Calls visit(conversion) for every "%s" whose argument is a wide string: those must be passed
+// on as "%ls".
+template <class Visit>
+constexpr void ForEachWideS(const wchar_t* f, const ArgKind* kinds, std::size_t n, Visit visit) {
+  if (f == nullptr) return;
   std::size_t pos = 0;
   std::size_t arg = 0;
   Conversion c;
   while (NextConversion(f, pos, c)) {
     arg += c.stars;
     if (c.need == Need::None) continue;
-    if (c.need == Need::NarrowOrWide && arg < n && kinds[arg] == ArgKind::Wide) return true;
+    if (c.need == Need::NarrowOrWide && arg < n && kinds[arg] == ArgKind::Wide) visit(c);
     ++arg;
   }
-  return false;
+}
+
+// True when some "%s" receives a wide string.
+constexpr bool NeedsWideS(const wchar_t* f, const ArgKind* kinds, std::size_t n) {
+  bool needs = false;
+  ForEachWideS(f, kinds, n, [&needs](const Conversion&) { needs = true; });
+  return needs;
 }
 
 // The format with "%s" turned into "%ls" where its argument is wide. Defined in LogPrint.cpp.
