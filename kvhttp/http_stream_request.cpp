@@ -223,6 +223,10 @@ error_code http_stream::ApplyHead(std::string_view status_line, std::string_view
   sent_options_.find("Connection", sent_connection) ||
       sent_options_.find("Proxy-Connection", sent_connection);
   if (EqualsIgnoreCase(sent_connection, "close") || facts.connection_close) keep_alive_ = false;
+  // An HTTP/1.0 server closes after the response unless it says otherwise.
+  if (status_line.substr(0, 8) == "HTTP/1.0" &&
+      !EqualsIgnoreCase(response_options_.find("Connection"), "keep-alive"))
+    keep_alive_ = false;
 
   cookies_.host = url_.host;
   cookies_.request_path = url_.path;

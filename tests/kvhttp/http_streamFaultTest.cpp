@@ -85,6 +85,12 @@ TEST_F(HttpStreamFaultTest, WellFormedOddities) {
   post.insert(kRequestMethod, "POST");
   EXPECT_EQ(OpenPath("/canned/continue", post), make_error_code(errc::continue_request));
 
+  // HTTP/1.0 means close unless the server says keep-alive: the end is the end of stream.
+  ASSERT_FALSE(OpenPath("/canned/http10", KeepAlive()));
+  EXPECT_FALSE(stream_->KeepAlive());
+  EXPECT_EQ(ReadAll(ec), "ok");
+  EXPECT_EQ(ec, asio::error::eof);
+
   ASSERT_FALSE(OpenPath("/canned/no-length"));
   EXPECT_EQ(stream_->ContentLength(), -1);
   EXPECT_EQ(ReadAll(ec), "until the end");

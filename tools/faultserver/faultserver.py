@@ -50,6 +50,7 @@ CANNED = {
     "continue": b"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
     "continue-bad": b"HTTP/1.1 100 Continue\r\nX: y\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
     "no-length": b"HTTP/1.1 200 OK\r\n\r\nuntil the end",
+    "http10": b"HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok",
     "cookies": b"HTTP/1.1 200 OK\r\nSet-Cookie: a=1; Path=/\r\nset-cookie: b=2; Secure\r\n"
                b"Content-Length: 2\r\n\r\nok",
 }
