@@ -129,7 +129,8 @@ void http_stream::Socks5Connect(completion_handler handler) {
   asio::async_write(
       Tcp(), asio::buffer(scratch_), [this, handler](const error_code& ec, std::size_t) mutable {
         if (ec) return handler(ec);
-        scratch_.assign(5, 0);  // version, reply, reserved, address type, first address byte
+        // Version and reply first: a refusing proxy may close before sending an address.
+        scratch_.assign(2, 0);
         asio::async_read(
             Tcp(), asio::buffer(scratch_),
             [this, handler](const error_code& ec, std::size_t) mutable {
@@ -139,24 +140,30 @@ void http_stream::Socks5Connect(completion_handler handler) {
               if (scratch_[1] == 7)
                 return handler(make_error_code(errc::socks_command_not_supported));
               if (scratch_[1] != 0) return handler(make_error_code(errc::socks_general_failure));
-              std::size_t rest = 0;  // bytes after the first address byte, port included
-              switch (scratch_[3]) {
-                case 1:
-                  rest = 3 + 2;
-                  break;
-                case 3:
-                  rest = scratch_[4] + 2u;
-                  break;
-                case 4:
-                  rest = 15 + 2;
-                  break;
-                default:
-                  return handler(make_error_code(errc::socks_general_failure));
-              }
-              scratch_.assign(rest, 0);
+              scratch_.assign(3, 0);  // reserved, address type, first address byte
               asio::async_read(
                   Tcp(), asio::buffer(scratch_),
-                  [handler](const error_code& ec, std::size_t) mutable { handler(ec); });
+                  [this, handler](const error_code& ec, std::size_t) mutable {
+                    if (ec) return handler(ec);
+                    std::size_t rest = 0;  // bytes after the first address byte, port included
+                    switch (scratch_[1]) {
+                      case 1:
+                        rest = 3 + 2;
+                        break;
+                      case 3:
+                        rest = scratch_[2] + 2u;
+                        break;
+                      case 4:
+                        rest = 15 + 2;
+                        break;
+                      default:
+                        return handler(make_error_code(errc::socks_general_failure));
+                    }
+                    scratch_.assign(rest, 0);
+                    asio::async_read(
+                        Tcp(), asio::buffer(scratch_),
+                        [handler](const error_code& ec, std::size_t) mutable { handler(ec); });
+                  });
             });
       });
 }

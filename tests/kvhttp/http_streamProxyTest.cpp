@@ -173,5 +173,46 @@ TEST_F(HttpStreamProxyTest, SocksFiveWithUserNameAndPassword) {
   EXPECT_EQ(ec, asio::error::timed_out);
 }
 
+// Each SOCKS failure a proxy can answer maps to its own error.
+TEST(HttpStreamSocksFaultTest, ScriptedProxyAnswers) {
+  struct Case {
+    int type;
+    const char* user;
+    const char* script;
+    errc::http_errors expected;
+  };
+  const Case cases[] = {
+      {proxy_socks5, "", "0400", errc::socks_unsupported_version},
+      {proxy_socks5, "", "0502", errc::socks_username_required},
+      {proxy_socks5, "", "05ff", errc::socks_username_required},
+      {proxy_socks5_pw, "u", "0502,0200", errc::socks_unsupported_authentication_version},
+      {proxy_socks5_pw, "u", "0502,0101", errc::socks_authentication_error},
+      {proxy_socks5, "", "0500,04000001", errc::socks_unsupported_version},
+      {proxy_socks5, "", "0500,05070001", errc::socks_command_not_supported},
+      {proxy_socks5, "", "0500,05010001", errc::socks_general_failure},
+      {proxy_socks4, "", "005b000000000000", errc::socks_authentication_error},
+      {proxy_socks4, "ident", "005c000000000000", errc::socks_no_identd},
+      {proxy_socks4, "", "005d000000000000", errc::socks_identd_error},
+      {proxy_socks4, "", "0060000000000000", errc::socks_general_failure},
+  };
+  for (const Case& c : cases) {
+    kvtest::FaultServer peer;
+    ASSERT_TRUE(peer.Start({"--script", c.script}));
+    asio::io_context io;
+    http_stream s(io);
+    ProxySettings p;
+    p.type = c.type;
+    p.host = "127.0.0.1";
+    p.port = peer.port();
+    p.username = c.user;
+    p.password = "pw";
+    s.SetProxy(p);
+    s.SetOpenTimeout(std::chrono::seconds(10));
+    error_code ec;
+    s.Open(ParseUrl("http://127.0.0.1:1/x", ec), ec);
+    EXPECT_EQ(ec, make_error_code(c.expected)) << c.script << ": " << ec.message();
+  }
+}
+
 }  // namespace
 }  // namespace kvhttp

@@ -240,6 +240,21 @@ class Handler(socketserver.BaseRequestHandler):
         return keep
 
 
+class ScriptHandler(socketserver.BaseRequestHandler):
+    """--script mode: after each message from the peer, the next scripted reply."""
+
+    def handle(self):
+        try:
+            for reply in self.server.script:
+                if not self.request.recv(65536):
+                    return
+                self.request.sendall(reply)
+            while self.request.recv(65536):
+                pass
+        except OSError:
+            return
+
+
 class Server(socketserver.ThreadingTCPServer):
     allow_reuse_address = True
     daemon_threads = True
@@ -250,8 +265,14 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--port", type=int, default=0, help="port to listen on (0: a free one)")
     parser.add_argument("--bind", default="127.0.0.1")
+    parser.add_argument("--script", default=None,
+                        help="not HTTP: comma-separated hex replies, one per message received")
     args = parser.parse_args()
-    server = Server((args.bind, args.port), Handler)
+    if args.script is not None:
+        server = Server((args.bind, args.port), ScriptHandler)
+        server.script = [bytes.fromhex(r) for r in args.script.split(",") if r]
+    else:
+        server = Server((args.bind, args.port), Handler)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     print("PORT %d" % server.server_address[1], flush=True)
     try:

@@ -12,12 +12,13 @@ FaultServer::~FaultServer() {
   Stop();
 }
 
-bool FaultServer::Start() {
+bool FaultServer::Start(const std::vector<std::string>& arguments) {
   const std::string script = (SourceDir() / "tools/faultserver/faultserver.py").string();
   for (int attempt = 0; attempt < 5; ++attempt) {
     port_ = FreePort();
-    if (!proc_.Start({"python3", script, "--port", std::to_string(port_)}, (dir_ / "log").string()))
-      return false;
+    std::vector<std::string> argv = {"python3", script, "--port", std::to_string(port_)};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    if (!proc_.Start(argv, (dir_ / "log").string())) return false;
     if (WaitForPort(port_, std::chrono::seconds(10))) return true;
     proc_.Stop(SIGKILL);
   }

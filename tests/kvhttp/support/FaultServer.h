@@ -16,9 +16,9 @@ class FaultServer {
   FaultServer(const FaultServer&) = delete;
   FaultServer& operator=(const FaultServer&) = delete;
 
-  // Starts the server on a free port; false when python3 or the script is missing or it
-  // does not come up.
-  bool Start();
+  // Starts the server on a free port with extra command-line arguments (e.g. "--script", ...);
+  // false when python3 or the script is missing or it does not come up.
+  bool Start(const std::vector<std::string>& arguments = {});
   void Stop();
   int port() const { return port_; }
   // "http://127.0.0.1:PORT" followed by `path_and_query` (which starts with "/").
