@@ -218,6 +218,26 @@ TEST_F(HttpStreamFaultTest, DropsAndStalls) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
   EXPECT_FALSE(stream_->IsOpen());
 
+  // The same bound for a request on a kept-alive connection, in the asynchronous form.
+  stream_ = std::make_unique<http_stream>(io_);
+  stream_->SetRequestOptions(KeepAlive());
+  stream_->SetOpenTimeout(std::chrono::milliseconds(300));
+  stream_->Open(Url("/file?size=10"), ec);
+  ASSERT_FALSE(ec) << ec.message();
+  EXPECT_EQ(ReadAll(ec), kvtest::FaultServer::FileBytes(0, 10));
+  RequestOptions silent = KeepAlive();
+  silent.insert(kUrl, server_.Url("/silent"));
+  error_code async_result;
+  bool called = false;
+  stream_->AsyncSendRequest(silent, [&](const error_code& e) {
+    async_result = e;
+    called = true;
+  });
+  io_.restart();
+  io_.run();
+  EXPECT_TRUE(called);
+  EXPECT_EQ(async_result, asio::error::timed_out);
+
   // Close from another thread ends a read that would wait for ever.
   ASSERT_FALSE(OpenPath("/file?size=100000&stall_after=10"));
   std::size_t got = 0;
