@@ -109,6 +109,9 @@ bool CurlTransfer::Start(const TransferSetup& s, std::uint32_t& error) {
   curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CurlTransfer::OnHeader);
   curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
+  // A proxy's answer to CONNECT is not the server's response: without this its "200" and
+  // empty line would end our header wait before the real header arrives.
+  curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlTransfer::OnBody);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
   if (!s.agent.empty()) curl_easy_setopt(e, CURLOPT_USERAGENT, s.agent.c_str());

@@ -1,10 +1,12 @@
+#include "platform/web/WebRequest.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <memory>
 
-#include "platform/web/WebRequest.h"
 #include "tests/platform/web/support/ScriptedServer.h"
+#include "tests/platform/web/support/TunnelProxy.h"
 #include "tests/support/TestSupport.h"
 
 using namespace platform;
@@ -176,6 +178,51 @@ TEST(WebTlsTest, CertificatesVerifiedUnlessFlagsSayOtherwise) {
     EXPECT_TRUE(SendAndReceive(e.request.get())) << WebGetLastError();
   }
   unsetenv("SSL_CERT_FILE");
+}
+
+// The proxy's own answer to CONNECT must not pass for the server's response.
+TEST(WebTlsTest, SecureRequestThroughAProxyTunnelSeesTheServersAnswer) {
+  kvtest::TempDir dir;
+  kvtest::TestCertificates certs;
+  ASSERT_TRUE(kvtest::MakeTestCertificates(dir / "certs", {"127.0.0.1"}, certs));
+  kvtest::WriteFile(dir / "www/a.txt", "tunnelled");
+  std::filesystem::permissions(
+      dir.path(), std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
+  kvtest::NginxOptions o;
+  o.root = dir / "www";
+  o.tls = true;
+  o.certFile = certs.serverCert;
+  o.keyFile = certs.serverKey;
+  kvtest::NginxServer nginx;
+  ASSERT_TRUE(nginx.Start(o));
+  kvtest::TunnelProxy proxy;
+  ASSERT_TRUE(proxy.Start());
+
+  setenv("https_proxy", proxy.Url().c_str(), 1);
+  setenv("SSL_CERT_FILE", certs.caCert.c_str(), 1);
+  Exchange found = Open(nginx.port(), L"GET", L"a.txt", kWebFlagSecure, WebAccess::DefaultProxy);
+  Exchange missing =
+      Open(nginx.port(), L"HEAD", L"none.txt", kWebFlagSecure, WebAccess::DefaultProxy);
+  const bool foundSent = SendAndReceive(found.request.get());
+  const bool missingSent = SendAndReceive(missing.request.get());
+  unsetenv("https_proxy");
+  unsetenv("SSL_CERT_FILE");
+  ASSERT_TRUE(foundSent) << WebGetLastError();
+  ASSERT_TRUE(missingSent) << WebGetLastError();
+
+  int status = 0;
+  ASSERT_TRUE(WebQueryStatusCode(found.request.get(), status));
+  EXPECT_EQ(200, status);
+  std::uint64_t length = 0;
+  ASSERT_TRUE(WebQueryContentLength(found.request.get(), length)) << WebGetLastError();
+  EXPECT_EQ(9u, length);
+  std::string got;
+  ASSERT_TRUE(ReadAll(found.request.get(), got));
+  EXPECT_EQ("tunnelled", got);
+  ASSERT_TRUE(WebQueryStatusCode(missing.request.get(), status));
+  EXPECT_EQ(404, status);
+  const std::string target = "127.0.0.1:" + std::to_string(nginx.port());
+  EXPECT_EQ((std::vector<std::string>{target, target}), proxy.Targets());
 }
 
 TEST(WebScriptedTest, FieldsBodyAndAgentReachTheServer) {
