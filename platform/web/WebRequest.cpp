@@ -10,8 +10,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/TextCodec.h"
 #include "platform/web/detail/CurlTransfer.h"
-#include "platform/web/detail/WebText.h"
 
 namespace platform {
 
@@ -26,7 +26,6 @@ namespace {
 
 using web_detail::CurlTransfer;
 using web_detail::TransferSetup;
-using web_detail::Utf8Of;
 
 thread_local std::uint32_t lastError = 0;
 
@@ -173,7 +172,7 @@ bool StartsWithNoCase(const std::string& s, const char* prefix) {
 
 WebHandle WebOpen(const std::wstring& agent, WebAccess access) {
   auto* s = new Session;
-  s->settings.agent = Utf8Of(agent);
+  s->settings.agent = WideToUtf8(agent);
   s->settings.access = access;
   return s;
 }
@@ -222,7 +221,7 @@ WebHandle WebConnect(WebHandle session, const std::wstring& host, std::uint16_t 
   }
   auto* c = new Connection;
   c->settings = s->settings;
-  c->host = Utf8Of(host);
+  c->host = WideToUtf8(host);
   c->port = port;
   return c;
 }
@@ -235,17 +234,17 @@ WebHandle WebOpenRequest(WebHandle connection, const std::wstring& verb, const s
   r->settings = c->settings;
   r->host = c->host;
   r->port = c->port;
-  r->verb = verb.empty() ? "GET" : Utf8Of(verb);
-  r->path = Utf8Of(path);
+  r->verb = verb.empty() ? "GET" : WideToUtf8(verb);
+  r->path = WideToUtf8(path);
   r->secure = (flags & kWebFlagSecure) != 0;
-  if (!acceptTypes.empty()) r->headerLines.push_back("Accept: " + Utf8Of(acceptTypes));
+  if (!acceptTypes.empty()) r->headerLines.push_back("Accept: " + WideToUtf8(acceptTypes));
   return r;
 }
 
 bool WebAddRequestHeaders(WebHandle request, const std::wstring& headerLines) {
   auto* r = As<Request>(request, WebObject::Kind::Request);
   if (!r) return false;
-  AddLines(r->headerLines, Utf8Of(headerLines));
+  AddLines(r->headerLines, WideToUtf8(headerLines));
   return true;
 }
 
@@ -264,7 +263,7 @@ bool WebSendRequest(WebHandle request, const std::wstring& extraHeaders, const v
               (defaultPort ? "" : ":" + std::to_string(r->port)) + EncodePath(r->path);
   setup.verb = r->verb;
   setup.headerLines = r->headerLines;
-  AddLines(setup.headerLines, Utf8Of(extraHeaders));
+  AddLines(setup.headerLines, WideToUtf8(extraHeaders));
   if (body && bodyLength > 0) {
     setup.body.assign(static_cast<const char*>(body), bodyLength);
     setup.sendBody = true;

@@ -4,4 +4,4 @@ kv_library(platform_web
     ${CMAKE_CURRENT_LIST_DIR}/WebRequest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WebErrors.cpp
     ${CMAKE_CURRENT_LIST_DIR}/detail/CurlTransfer.cpp
-  DEPS CURL::libcurl Threads::Threads)
+  DEPS kv::platform CURL::libcurl Threads::Threads)
