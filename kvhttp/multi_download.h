@@ -104,6 +104,8 @@ class multi_download : public std::enable_shared_from_this<multi_download> {
   bool CheckRangeResponse(const detail::http_stream_object& conn,
                           boost::system::error_code& ec) const;
   bool StoreBytes(detail::http_stream_object& conn, std::size_t bytes);
+  bool FlushPending(detail::http_stream_object& conn);
+  void FlushAllLocked();
   void EndSingleConnection(const boost::system::error_code& ec);
 
   // Supervision (multi_download_tick.cpp).

@@ -104,32 +104,49 @@ bool multi_download::CheckRangeResponse(const detail::http_stream_object& conn,
 
 bool multi_download::StoreBytes(detail::http_stream_object& conn, std::size_t bytes) {
   if (!storage_) return true;
-  const std::int64_t offset = conn.first + conn.bytes_transferred;
   std::int64_t n = static_cast<std::int64_t>(bytes);
   // Bytes past the connection's range belong to another connection's range.
   if (conn.last >= conn.first) n = std::min(n, conn.RangeLength() - conn.bytes_transferred);
   if (n <= 0) return true;
-  if (storage_->write(conn.buffer.data(), offset, static_cast<std::int32_t>(n)) != n) return false;
-  if (file_size_ >= 0) downloaded_.mark(offset, offset + n);
+  // Writes of whole pages: a write of part of a fresh page makes the kernel clear the page
+  // first, which costs more than the copy itself.
+  if (conn.pending.empty()) conn.pending_offset = conn.first + conn.bytes_transferred;
+  conn.pending.insert(conn.pending.end(), conn.buffer.data(), conn.buffer.data() + n);
+  if (conn.pending.size() >= detail::http_stream_object::kWriteChunk) return FlushPending(conn);
   return true;
+}
+
+bool multi_download::FlushPending(detail::http_stream_object& conn) {
+  if (conn.pending.empty()) return true;
+  const auto size = static_cast<std::int64_t>(conn.pending.size());
+  const std::int64_t offset = conn.pending_offset;
+  const bool ok = !storage_ || storage_->write(conn.pending.data(), offset,
+                                               static_cast<std::int32_t>(size)) == size;
+  conn.pending.clear();
+  if (ok) {
+    // Only bytes that reached the storage count as downloaded (and so reach the record).
+    if (storage_ && file_size_ >= 0) downloaded_.mark(offset, offset + size);
+    return true;
+  }
+  // The range is fetched again from the first byte that is not on disk.
+  conn.bytes_transferred = offset - conn.first;
+  conn.last_error = make_error_code(boost::system::errc::io_error);
+  boost::system::error_code ignored;
+  if (conn.stream) conn.stream->Close(ignored);
+  return false;
+}
+
+void multi_download::FlushAllLocked() {
+  for (const connection_ptr& conn : connections_) FlushPending(*conn);
 }
 
 void multi_download::OnDataRead(int index, connection_ptr conn, std::size_t bytes,
                                 const boost::system::error_code& ec) {
   EndOperation();
   bytes_this_second_ += static_cast<int>(bytes);
-  if (bytes > 0 && (!ec || IsEndOfStream(ec))) {
-    if (!StoreBytes(*conn, bytes)) {
-      // The bytes are not on disk; the range is fetched again from where it stopped.
-      conn->last_error = make_error_code(boost::system::errc::io_error);
-      if (!multi_) {
-        EndSingleConnection(conn->last_error);
-      } else {
-        boost::system::error_code ignored;
-        conn->stream->Close(ignored);
-      }
-      return;
-    }
+  if (bytes > 0 && (!ec || IsEndOfStream(ec)) && !StoreBytes(*conn, bytes)) {
+    if (!multi_) EndSingleConnection(conn->last_error);
+    return;
   }
   conn->bytes_transferred += static_cast<std::int64_t>(bytes);
   conn->bytes_downloaded += static_cast<std::int64_t>(bytes);
@@ -137,25 +154,29 @@ void multi_download::OnDataRead(int index, connection_ptr conn, std::size_t byte
   // A read that was allowed bytes and got none without an error: the message is over.
   const bool messageOver = !ec && bytes == 0 && conn->read_size > 0;
   if (ec || abort_ || (!multi_ && messageOver)) {
-    if (ec) conn->last_error = ec;
+    const bool flushed = FlushPending(*conn);
+    if (ec && flushed) conn->last_error = ec;
     // The range arrived whole just before the server closed: no need to wait for a time-out.
     if (multi_ && IsEndOfStream(ec) && conn->RangeComplete()) conn->reconnect_now = true;
     if (!multi_) {
       // A chunked body whose last chunk arrived is whole, whatever length was (not) announced.
-      if (conn->stream->ChunkedBodyComplete() && !abort_) {
+      if (flushed && conn->stream->ChunkedBodyComplete() && !abort_) {
         const std::int64_t size = conn->bytes_downloaded.load();
         allocated_.reset(size);
         downloaded_.reset(size);
         if (size > 0) downloaded_.mark(0, size);
         file_size_ = size;
       }
-      EndSingleConnection(ec ? ec : make_error_code(boost::asio::error::eof));
+      EndSingleConnection(!flushed ? conn->last_error
+                          : ec     ? ec
+                                   : make_error_code(boost::asio::error::eof));
     }
     return;
   }
 
   if (multi_) {
     if (conn->RangeComplete()) {
+      if (!FlushPending(*conn)) return;
       // Every byte is on disk: end now rather than at the next tick.
       if (downloaded_.is_full()) {
         abort_ = true;
@@ -187,13 +208,14 @@ void multi_download::OnDataRead(int index, connection_ptr conn, std::size_t byte
     }
     if (messageOver) {
       // The server ended this range's body early; the tick asks again for the rest.
+      if (!FlushPending(*conn)) return;
       conn->last_error = make_error_code(boost::asio::error::eof);
       boost::system::error_code ignored;
       conn->stream->Close(ignored);
       return;
     }
   } else if (file_size_ >= 0 && conn->bytes_downloaded.load() == file_size_) {
-    EndSingleConnection({});
+    EndSingleConnection(FlushPending(*conn) ? boost::system::error_code() : conn->last_error);
     return;
   }
   IssueRead(index, conn);

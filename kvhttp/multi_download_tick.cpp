@@ -31,6 +31,10 @@ void multi_download::ArmTimer(completion done) {
 
 void multi_download::OnTimerTick(completion done, const boost::system::error_code& ec) {
   EndOperation();
+  {
+    std::lock_guard lock(connections_mutex_);
+    FlushAllLocked();
+  }
   if (multi_) WriteResumeRecord();
   if (abort_ || ec) {
     CloseFiles();
@@ -72,6 +76,7 @@ void multi_download::ReconnectLocked(std::size_t i) {
   }
   boost::system::error_code ignored;
   if (conn->stream) conn->stream->Close(ignored);
+  FlushPending(*conn);
   if (EndsConnection(conn->last_error)) {
     conn->done = true;
     return;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "kvhttp/http_stream.h"
 
@@ -17,6 +18,8 @@ namespace kvhttp::detail {
 
 struct http_stream_object {
   static constexpr std::size_t kBufferSize = 2048;
+  // Received bytes are gathered up to this much before they go to the storage in one write.
+  static constexpr std::size_t kWriteChunk = 64 * 1024;
   using clock = std::chrono::steady_clock;
 
   http_stream_object() = default;
@@ -38,6 +41,8 @@ struct http_stream_object {
 
   std::shared_ptr<http_stream> stream;
   std::array<char, kBufferSize> buffer{};
+  std::vector<char> pending;                           // received, not yet written; not copied
+  std::int64_t pending_offset = 0;                     // file offset of pending[0]
   std::int64_t first = 0;                              // inclusive
   std::int64_t last = -1;                              // inclusive
   std::int64_t bytes_transferred = 0;                  // for the current range
