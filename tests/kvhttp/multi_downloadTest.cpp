@@ -215,6 +215,33 @@ TEST_F(NginxDownload, StopEndsTheRunAndTheRecordMatchesTheDisk) {
   EXPECT_TRUE(kvtest::ReadFile(Out()) == content_);
 }
 
+// A file storage whose writes fail a number of times (the disk was full for a moment).
+std::atomic<int> g_failingWrites{0};
+class FlakyStorage : public default_storage {
+ public:
+  std::int64_t write(const char* data, std::int64_t offset, std::int32_t size) override {
+    if (g_failingWrites > 0 && offset > 0) {
+      --g_failingWrites;
+      return -1;
+    }
+    return default_storage::write(data, offset, size);
+  }
+};
+storage_interface* MakeFlakyStorage() { return new FlakyStorage; }
+
+TEST_F(NginxDownload, FailedWritesAreFetchedAgainAndNeverRecorded) {
+  g_failingWrites = 6;
+  DownloadSettings s = kvtest::TestSettings(Out());
+  s.storage = MakeFlakyStorage;
+  kvtest::DownloadRun run;
+  run.Begin(nginx_.Url("/big.bin"), s);
+  ASSERT_TRUE(run.WaitDone(60s));
+  EXPECT_EQ(g_failingWrites, 0);
+  EXPECT_TRUE(run.downloader().IsComplete());
+  EXPECT_EQ(run.downloader().BytesDownloaded(), kBig);
+  EXPECT_TRUE(kvtest::ReadFile(Out()) == content_);
+}
+
 class FaultDownload : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(server_.Start()); }
