@@ -2,6 +2,7 @@
 // are handled by HandleMessage on the UI thread, posted from any thread in order.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -86,7 +87,8 @@ class CNativeWindow : public IHostWindowClient {
 
  private:
   std::unique_ptr<IHostWindow> host_;
-  bool destroyed_ = false;
+  // Read by workers asking for a message box.
+  std::atomic<bool> destroyed_{false};
   // Posted work checks this before touching the window.
   std::shared_ptr<bool> alive_;
 };

@@ -27,6 +27,8 @@ class GtkEnvironment : public ::testing::Environment {
     display_ = std::make_unique<uitest::XvfbDisplay>();
     ASSERT_TRUE(display_->Start());
     g_display = display_.get();
+    std::printf("X display %s\n", display_->name().c_str());
+    std::fflush(stdout);
     setenv("DISPLAY", display_->name().c_str(), 1);
     unsetenv("WAYLAND_DISPLAY");
     setenv("GDK_BACKEND", "x11", 1);
@@ -177,6 +179,23 @@ TEST_F(GtkHostTest, MessageBoxAnswerComesBackToTheWorker) {
   worker.join();
   ASSERT_TRUE(answered);
   EXPECT_EQ(result, IDNO);
+}
+
+TEST_F(GtkHostTest, FolderPickerOpensWithItsTitleAndCancelLeavesTheFolder) {
+  std::atomic<bool> seen{false};
+  std::thread user([&] {
+    std::string box = uitest::FindXWindow(*g_display, "^Pick a folder$", std::chrono::seconds(15));
+    if (box.empty()) return;
+    seen = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    uitest::RunX(*g_display, "xdotool windowfocus --sync " + box + " key Escape");
+  });
+  std::wstring folder = L"/unchanged";
+  bool picked = window_->BrowseForFolder(L"Pick a folder", folder);
+  user.join();
+  EXPECT_TRUE(seen);
+  EXPECT_FALSE(picked);
+  EXPECT_EQ(folder, L"/unchanged");
 }
 
 TEST_F(GtkHostTest, TimersAndPostedMessagesRunOnTheGtkLoop) {

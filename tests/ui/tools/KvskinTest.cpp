@@ -164,6 +164,31 @@ TEST(KvskinTest, RealWindowPrintsClicksAndTheFailureBoxNeedsAnAnswer) {
     EXPECT_TRUE(WIFEXITED(st)) << st;
     EXPECT_EQ(WEXITSTATUS(st), 1);
   }
+  {
+    // At GTK scale 2 the window has twice the pixels and the 1-pixel lines stay sharp.
+    kvtest::ChildProcess p;
+    ASSERT_TRUE(p.Start({Kvskin()}, log,
+                        {{"DISPLAY", x.name()},
+                         {"GDK_BACKEND", "x11"},
+                         {"NO_AT_BRIDGE", "1"},
+                         {"GDK_SCALE", "2"}}));
+    std::string id = uitest::FindXWindow(x, "^kvskin$", std::chrono::seconds(20));
+    ASSERT_FALSE(id.empty());
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    EXPECT_NE(uitest::RunX(x, "xdotool getwindowgeometry " + id).find("1300x720"),
+              std::string::npos);
+    std::string shot = (dir / "scale2.png").string();
+    int status = -1;
+    uitest::RunX(x, "import -window " + id + " '" + shot + "'", &status);
+    ASSERT_EQ(status, 0);
+    Png s2(shot);
+    ASSERT_TRUE(s2.ok());
+    EXPECT_EQ(s2.At(650, 624), 0xFFFFFFu);
+    EXPECT_EQ(s2.At(650, 625), 0xFFFFFFu);
+    EXPECT_EQ(s2.At(650, 623), 0x04A68Du);
+    EXPECT_EQ(s2.At(650, 626), 0x04A68Du);
+    p.Stop();
+  }
 }
 
 }  // namespace
