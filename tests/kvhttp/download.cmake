@@ -2,6 +2,8 @@
 foreach(_t storageTest BencodeTest RangeSetTest PieceBitfieldTest ResumeRecordTest)
   kv_test(kvhttp_${_t} SOURCES ${CMAKE_CURRENT_LIST_DIR}/${_t}.cpp DEPS kv::kvhttp LABELS engine)
 endforeach()
+kv_test(kvhttp_UrlTextTest SOURCES ${CMAKE_CURRENT_LIST_DIR}/detail/UrlTextTest.cpp DEPS kv::kvhttp
+  LABELS engine)
 
 add_library(kv_download_harness STATIC ${CMAKE_CURRENT_LIST_DIR}/support/DownloadHarness.cpp)
 target_link_libraries(kv_download_harness PUBLIC kv::kvhttp kv::test_support)
