@@ -1,5 +1,6 @@
 // The analytics payload and its binder: {"client_id", "user_properties": {"uid": {"value"}},
-// "events": [{"name", "params": {"event_category", "event_label"}}]}, in that order.
+// "events": [{"name", "params": {"event_category", "event_label"}}]}, in that order. A binder
+// and its record belong to the thread that made them.
 #pragma once
 
 #include <string>

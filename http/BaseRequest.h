@@ -17,15 +17,22 @@ class CBaseRequest {
   CBaseRequest(const CBaseRequest&) = delete;
   CBaseRequest& operator=(const CBaseRequest&) = delete;
 
+  // The name of the implementation ("WinHttp").
   virtual const char* GetTypeName() = 0;
   // The response's "Content-Length"; false when there is no response or no such field.
   virtual bool GetUrlFileSize(std::uint32_t* size) = 0;
-  // Bytes read, 0 at the end of the body, -1 on failure.
+  // Reads the next body bytes: the count, 0 at the end of the body, -1 on failure.
   virtual int HttpRead(void* buffer, std::uint32_t size) = 0;
+  // Closes request, connection and session, each when open.
   virtual void CloseHandles() = 0;
+  // The steps of OpenHostPath, in that order; each reports its own failure and gives false.
+  // A new session, through the environment's proxy when one is configured.
   virtual bool OpenSession() = 0;
+  // The connection to the stored host: port 443 when secure, 80 when plain.
   virtual bool ConnectSession(Transport transport) = 0;
+  // A request for the stored path with the verb, over TLS when secure.
   virtual bool OpenRequest(Transport transport) = 0;
+  // Sends the request without a body and waits for the response header.
   virtual bool SendRequest() = 0;
 
   // "GET" until changed ("HEAD" for a size query).

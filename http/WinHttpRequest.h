@@ -31,6 +31,7 @@ class CWinHttpRequest : public CBaseRequest {
   std::string ReadBodyText();
 };
 
+// Both block until the exchange ends; any thread, each call uses a request of its own.
 // The size in bytes from a HEAD request, 0 when it cannot be had (also above 32 bits).
 std::uint32_t QueryRemoteFileSize(const std::wstring& url);
 // The body of a GET request, whatever its status; "" on failure.

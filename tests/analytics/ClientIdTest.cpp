@@ -1,10 +1,11 @@
+#include "analytics/ClientId.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
 #include <regex>
 
-#include "analytics/ClientId.h"
 #include "platform/Registry.h"
 #include "tests/support/TestSupport.h"
 

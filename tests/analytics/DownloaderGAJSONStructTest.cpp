@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "analytics/DownloaderGAJSONStruct.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 

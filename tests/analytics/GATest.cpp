@@ -1,3 +1,5 @@
+#include "analytics/GA.h"
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -9,7 +11,6 @@
 #include <thread>
 
 #include "analytics/ClientId.h"
-#include "analytics/GA.h"
 #include "log/Log.h"
 #include "tests/platform/web/support/ScriptedServer.h"
 #include "tests/support/TestSupport.h"

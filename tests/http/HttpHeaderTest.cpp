@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "http/HttpHeader.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,23 +1,28 @@
+#include "http/HttpSocket.h"
+
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
-#include "http/HttpSocket.h"
 #include "tests/http/support/RecordingSink.h"
+#include "tests/http/support/Widen.h"
 #include "tests/platform/web/support/ScriptedServer.h"
 #include "tests/support/TestSupport.h"
 
 using kvtest::Reply;
 using kvtest::ScriptedRequest;
 using kvtest::ScriptedServer;
+using kvtest::W;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::wstring W(const std::string& s) {
-  return std::wstring(s.begin(), s.end());
-}
 
 class SocketClientTest : public ::testing::Test {
  protected:
@@ -233,6 +238,52 @@ TEST_F(SocketClientTest, BrokenTransferLeavesNoFile) {
   EXPECT_EQ(HttpTransferRunning, sink.notes.back().state);
   std::string mem;
   EXPECT_FALSE(FetchMemory(server.BaseUrl() + "/b", mem));
+}
+
+// What the client puts on the wire, read by a bare listener (a server would skip the extra
+// line end as the start of a next request).
+TEST_F(SocketClientTest, RequestBytesOnTheWire) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a));
+  ASSERT_EQ(0, listen(listener, 1));
+  ASSERT_EQ(0, getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len));
+  std::string received;
+  std::thread peer([&] {
+    const int fd = accept(listener, nullptr, nullptr);
+    if (fd < 0) return;
+    timeval tv{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    char buf[4096];
+    while (received.find("\r\n\r\n\r\n") == std::string::npos) {
+      const ssize_t n = recv(fd, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      received.append(buf, static_cast<std::size_t>(n));
+    }
+    const std::string reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+    close(fd);
+  });
+  client_->AddRequestHeader("X-Extra", "1");
+  client_->AddRequestHeader("X-Extra", "2");
+  client_->AddRequestHeader("Host", "ignored");
+  std::string mem;
+  const bool ok =
+      FetchMemory("http://localhost:" + std::to_string(ntohs(a.sin_port)) + "/p?q=1", mem);
+  peer.join();
+  close(listener);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ("ok", mem);
+  EXPECT_EQ(
+      "GET /p?q=1 HTTP/1.1\r\nAccept: */*\r\nAccept-Language: zh-CN,zh;q=0.9\r\n"
+      "Connection: Keep-Alive\r\nHost: localhost\r\nUser-Agent: Mozilla/5.0 (Windows NT 10.0; "
+      "Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/80.0.4044.92 Safari/537.36\r\n"
+      "X-Extra: 1\r\n\r\n\r\n",
+      received);
 }
 
 TEST(HttpFactoryTest, UnknownKindGivesNothing) {

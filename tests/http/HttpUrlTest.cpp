@@ -1,8 +1,8 @@
+#include "http/HttpUrl.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
-
-#include "http/HttpUrl.h"
 
 namespace {
 

@@ -1,3 +1,5 @@
+#include "http/WinHttpRequest.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -6,21 +8,18 @@
 
 #include "http/ApiError.h"
 #include "http/HttpBase.h"
-#include "http/WinHttpRequest.h"
 #include "log/Log.h"
+#include "tests/http/support/Widen.h"
 #include "tests/platform/web/support/ScriptedServer.h"
 #include "tests/support/TestSupport.h"
 
 using kvtest::Reply;
 using kvtest::ScriptedRequest;
 using kvtest::ScriptedServer;
+using kvtest::W;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::wstring W(const std::string& s) {
-  return std::wstring(s.begin(), s.end());
-}
 
 // One log file for the whole test process.
 const kvtest::TempDir& LogDir() {

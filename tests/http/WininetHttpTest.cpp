@@ -1,23 +1,22 @@
+#include "http/WininetHttp.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 
-#include "http/WininetHttp.h"
 #include "tests/http/support/RecordingSink.h"
+#include "tests/http/support/Widen.h"
 #include "tests/platform/web/support/ScriptedServer.h"
 #include "tests/support/TestSupport.h"
 
 using kvtest::Reply;
 using kvtest::ScriptedRequest;
 using kvtest::ScriptedServer;
+using kvtest::W;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::wstring W(const std::string& s) {
-  return std::wstring(s.begin(), s.end());
-}
 
 Reply Scripted(const ScriptedRequest& r) {
   if (r.target == "/chunked") {
