@@ -33,6 +33,8 @@
 
 namespace kvhttp {
 
+// As a std::streambuf it reads the body: the end of the body is end-of-file, any other error
+// throws boost::system::system_error (which std::istream turns into badbit).
 class http_stream : public std::streambuf {
  public:
   using completion_handler = std::function<void(const boost::system::error_code&)>;
@@ -45,14 +47,14 @@ class http_stream : public std::streambuf {
 
   // Connects to the URL's server (or the proxy), shakes hands for https, sends a request with
   // the options of SetRequestOptions and reads the response head, following 301/302 up to
-  // the redirect limit. Errors: errc::operation_not_supported for a protocol other than
+  // the redirect limit. Errors: asio::error::operation_not_supported for a protocol other than
   // http/https or an unknown proxy type, already_open, resolve/connect/TLS errors, the engine's
   // parser and SOCKS codes, and a status other than 200/206 as an error of the "HTTP" category.
   void Open(const ParsedUrl& url, boost::system::error_code& ec);
   void AsyncOpen(const ParsedUrl& url, completion_handler handler);
 
   // On an open connection: sends one request built from `options` and reads its response head.
-  // A closed connection gives errc::not_connected without sending anything.
+  // A closed connection gives asio::error::not_connected without sending anything.
   void SendRequest(const RequestOptions& options, boost::system::error_code& ec);
   void AsyncSendRequest(const RequestOptions& options, completion_handler handler);
 
