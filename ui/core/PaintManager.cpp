@@ -187,8 +187,12 @@ void CPaintManagerUI::OnButtonDown(UiPoint pt, unsigned modifiers) {
   CControlUI* under = FindControlAt(pt);
   SetHot(under, pt);
   if (under == nullptr || !under->IsEnabled()) return;
-  if (under->IsFocusable()) SetFocus(under);
-  // A focus handler may have hidden or disabled the control.
+  if (under->IsFocusable()) {
+    SetFocus(under);
+    // A focus handler may have moved the focus on (after a dialog that took the release),
+    // or hidden or disabled the control: then the press goes nowhere.
+    if (focus_ != under) return;
+  }
   if (!under->IsVisibleInTree() || !under->IsEnabled()) return;
   captured_ = under;
   Dispatch(under, EventType::kButtonDown, pt, Key::kNone, 0, modifiers);

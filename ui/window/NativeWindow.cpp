@@ -47,6 +47,10 @@ void CNativeWindow::Minimize() {
   if (IsWindow()) host_->Minimize();
 }
 
+void CNativeWindow::BringToFront() {
+  if (IsWindow()) host_->Present();
+}
+
 void CNativeWindow::Maximize() {
   if (IsWindow()) host_->Maximize();
 }

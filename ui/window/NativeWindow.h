@@ -31,6 +31,8 @@ class CNativeWindow : public IHostWindowClient {
   void ResizeClient(int cx, int cy);
   UiSize GetClientSize() const;
   void Minimize();
+  // Shows a hidden or minimised window and raises it (a second start asks for this).
+  void BringToFront();
   void Maximize();
   void Restore();
   // Hides the window, stops its timers and sends WM_DESTROY; the native window itself goes

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "ui/core/InlineMarkup.h"
+
+#include <gtest/gtest.h>
 
 namespace SkinUI {
 namespace {

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "ui/core/Markup.h"
+
+#include <gtest/gtest.h>
 
 namespace SkinUI {
 namespace {

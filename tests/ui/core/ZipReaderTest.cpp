@@ -1,10 +1,11 @@
+#include "ui/core/ZipReader.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 #include "tests/support/TestSupport.h"
 #include "ui/core/SkinResources.h"
-#include "ui/core/ZipReader.h"
 
 namespace SkinUI {
 namespace {

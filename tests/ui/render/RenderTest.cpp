@@ -1,6 +1,8 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "tests/support/TestSupport.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/controls/Option.h"
@@ -208,6 +210,14 @@ TEST_F(RenderTest, ImagesFromDiskReloadWhenTheFileChangesAndMissingOnesDrawNothi
   std::filesystem::last_write_time(
       path, std::filesystem::last_write_time(path) + std::chrono::seconds(2));
   EXPECT_EQ(Render()->At(300, 100), 0x0000FFu);
+  // Banners may come in other formats too.
+  std::string jpeg = (dir / "banner.jpg").string();
+  writePng(0, 1, 0);
+  ASSERT_EQ(std::system(("convert '" + path + "' -quality 95 '" + jpeg + "'").c_str()), 0);
+  banner->SetBkImage(std::wstring(jpeg.begin(), jpeg.end()));
+  std::uint32_t green = Render()->At(300, 100);
+  EXPECT_LT((green >> 16) & 0xFF, 8u);
+  EXPECT_GT((green >> 8) & 0xFF, 245u);
   banner->SetBkImage(L"/nonexistent/language/pr_01.png");
   EXPECT_EQ(Render()->At(300, 100), kTeal);
 }

@@ -194,6 +194,38 @@ TEST_F(NotifyTest, EditTypingReturnAndReadOnly) {
   EXPECT_EQ(pm().GetFocus(), nullptr);
 }
 
+// The application reacts to the path box's focus by opening a dialog and moving the focus to
+// the browse button; the press that gave the focus must not stay captured by the box.
+class FocusMovingWindow : public RecordingWindow {
+ public:
+  FocusMovingWindow() : RecordingWindow(UILIB_ZIPRESOURCE, L"", L"skin.xml") {}
+  void Notify(TNotifyUI& msg) override {
+    RecordingWindow::Notify(msg);
+    if (msg.sType == L"setfocus" && msg.pSender->GetName() == L"edit_path") {
+      FindControl(L"btn_browse")->SetFocus();
+    }
+  }
+};
+
+TEST_F(NotifyTest, FocusMovedByTheSetFocusHandlerReleasesThePress) {
+  FocusMovingWindow w;
+  ASSERT_TRUE(w.Create(L"x"));
+  w.FindControl(L"bottomLayout")->SetVisible(true);
+  w.ResizeClient(650, 435);
+  w.GetPaintManager().EnsureLayout();
+  UiPoint edit = Centre(w.FindControl(L"edit_path"));
+  // Only the press: the release went to the dialog the handler opened.
+  w.host().ButtonDown(edit.x, edit.y);
+  w.TakeEvents();
+  EXPECT_EQ(w.GetPaintManager().GetFocus(), w.FindControl(L"btn_browse"));
+  // Hot tracking goes on normally afterwards.
+  UiPoint browse = Centre(w.FindControl(L"btn_browse"));
+  w.host().MouseMove(browse.x, browse.y);
+  EXPECT_EQ(w.GetPaintManager().GetHot(), w.FindControl(L"btn_browse"));
+  w.host().Click(browse.x, browse.y);
+  EXPECT_EQ(w.TakeEvents(), Events({L"click:btn_browse"}));
+}
+
 TEST_F(NotifyTest, HitTestOfCaptionSizeBoxAndButtons) {
   EXPECT_EQ(window_->HitTest(UiPoint{300, 100}), HitArea::kCaption);
   EXPECT_EQ(window_->HitTest(UiPoint{300, 289}), HitArea::kCaption);
