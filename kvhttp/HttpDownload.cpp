@@ -56,6 +56,7 @@ int CKVDownload::Download() {
   LOGA(LogLevelInfo, "Download....");
   const std::int64_t t0 = NowSeconds();
   Notify(kDownloadEventStarted, 0, 0);
+  if (!request_) return kDownloadResultError;
 
   // The URL reaches the engine in the user's code page.
   detail::UseUserLocale();

@@ -54,7 +54,10 @@ void multi_download::Start(const std::string& url, const DownloadSettings& setti
   record_bitfield_.clear();
   allocated_.reset(0);
   downloaded_.reset(0);
-  SetEndingError({});
+  {
+    std::lock_guard lock(error_mutex_);
+    ending_error_.clear();
+  }
   {
     std::lock_guard lock(name_mutex_);
     output_file_name_.clear();
@@ -335,8 +338,9 @@ boost::system::error_code multi_download::LastError() const {
 }
 
 void multi_download::SetEndingError(const boost::system::error_code& ec) {
+  // The first cause is the one to report; what follows (closed streams) is its consequence.
   std::lock_guard lock(error_mutex_);
-  ending_error_ = ec;
+  if (!ending_error_) ending_error_ = ec;
 }
 
 }  // namespace kvhttp

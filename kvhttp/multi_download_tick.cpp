@@ -73,6 +73,8 @@ void multi_download::ReconnectLocked(std::size_t i) {
     if (!conn->last_request_time) return;
     const auto idle = detail::http_stream_object::clock::now() - *conn->last_request_time;
     if (idle <= std::chrono::seconds(settings_.time_out)) return;
+    // A stalled connection: say so, should it be the one that ends the download.
+    if (!conn->last_error) conn->last_error = make_error_code(boost::asio::error::timed_out);
   }
   boost::system::error_code ignored;
   if (conn->stream) conn->stream->Close(ignored);

@@ -1,3 +1,5 @@
+#include "kvhttp/multi_download.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -6,7 +8,6 @@
 
 #include "kvhttp/Error.h"
 #include "kvhttp/ResumeRecord.h"
-#include "kvhttp/multi_download.h"
 #include "tests/kvhttp/support/DownloadHarness.h"
 #include "tests/kvhttp/support/FaultServer.h"
 
@@ -227,7 +228,9 @@ class FlakyStorage : public default_storage {
     return default_storage::write(data, offset, size);
   }
 };
-storage_interface* MakeFlakyStorage() { return new FlakyStorage; }
+storage_interface* MakeFlakyStorage() {
+  return new FlakyStorage;
+}
 
 TEST_F(NginxDownload, FailedWritesAreFetchedAgainAndNeverRecorded) {
   g_failingWrites = 6;
@@ -280,6 +283,17 @@ TEST_F(FaultDownload, BodyWithoutLengthEndsIncomplete) {
   EXPECT_EQ(d.FileSize(), -1);
   EXPECT_EQ(d.BytesDownloaded(), 50000);  // all of it, but nothing says so
   EXPECT_EQ(kvtest::ReadFile(Out()), kvtest::FaultServer::FileBytes(0, 50000));
+}
+
+TEST_F(FaultDownload, StalledSingleConnectionEndsAfterTheTimeOut) {
+  kvtest::DownloadRun run;
+  run.Begin(server_.Url("/file?size=100000&ignore_range&stall_after=5000"),
+            kvtest::TestSettings(Out()));
+  ASSERT_TRUE(run.WaitDone(20s));
+  EXPECT_FALSE(run.downloader().IsComplete());
+  EXPECT_EQ(run.downloader().BytesDownloaded(), 5000);
+  EXPECT_EQ(run.downloader().LastError(), boost::asio::error::timed_out);
+  EXPECT_EQ(kvtest::ReadFile(Out()), kvtest::FaultServer::FileBytes(0, 5000));
 }
 
 TEST_F(FaultDownload, ChunkedBodyThatArrivedWholeIsComplete) {
