@@ -44,7 +44,8 @@ rapidjson::Value ImageConfigInfoJSONStruct::ToJson() {
 bool ParseCarouselResponse(CarouselResult& result, std::vector<ImageInfo>& images,
                            const std::string& body) {
   rapidjson::Document doc;
-  doc.Parse(body.c_str(), body.size());
+  // The body comes from the network: the iterative parser keeps deep nesting off the stack.
+  doc.Parse<rapidjson::kParseIterativeFlag>(body.c_str(), body.size());
   if (doc.HasParseError()) return false;
   if (const rapidjson::Value* code = Member(doc, "code"); code && code->IsInt()) {
     result.code = code->GetInt();

@@ -67,6 +67,20 @@ TEST(CarouselJsonTest, TextThatIsNotJsonChangesNothing) {
   }
 }
 
+// The body comes from the network: nesting without end must not exhaust the stack.
+TEST(CarouselJsonTest, DeepNestingIsRefusedWithoutCrashing) {
+  CarouselResult result;
+  std::vector<ImageInfo> images;
+  EXPECT_FALSE(ParseCarouselResponse(result, images, std::string(1000000, '[')));
+  EXPECT_FALSE(
+      ParseCarouselResponse(result, images, R"({"code": 1, "data": )" + std::string(1000000, '{')));
+  EXPECT_EQ(-1, result.code);
+  Parsed nested = Parse(R"({"code": 1, "data": {"list": [)" + std::string(1000, '[') +
+                        std::string(1000, ']') + "]}}");
+  EXPECT_TRUE(nested.ok);
+  EXPECT_EQ(1u, nested.images.size());
+}
+
 TEST(CarouselJsonTest, CarouselBindersWriteAnEmptyObject) {
   rapidjson::Document doc;
   ImageInfo info{"u", "m"};
