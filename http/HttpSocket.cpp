@@ -168,6 +168,21 @@ bool CHttpSocket::FetchToFile(const wchar_t* urlArg, const wchar_t* pathArg) {
   }
 }
 
+CHttpSocket::Outcome CHttpSocket::TakeHeader(const std::string& text, CHttpHeader& response,
+                                             std::string& location) {
+  response.ParseResponse(text);
+  statusCode_ = response.statusCode();
+  if (statusCode_ == 400) {
+    Raise(HttpErrNotFound);
+    return Outcome::Failed;
+  }
+  if (IsRedirectStatus(statusCode_)) {
+    location = response.GetField("Location");
+    return Outcome::Redirect;
+  }
+  return Outcome::Body;
+}
+
 CHttpSocket::Outcome CHttpSocket::ReceiveToFile(std::FILE* file, std::string& location) {
   char buf[kChunk + 1];
   bool headerSeen = false;
@@ -207,16 +222,8 @@ CHttpSocket::Outcome CHttpSocket::ReceiveToFile(std::FILE* file, std::string& lo
       const std::size_t p = text.find("\r\n\r\n");
       if (p == std::string_view::npos) continue;
       CHttpHeader response;
-      response.ParseResponse(std::string(buf, p));
-      statusCode_ = response.statusCode();
-      if (statusCode_ == 400) {
-        Raise(HttpErrNotFound);
-        return Outcome::Failed;
-      }
-      if (IsRedirectStatus(statusCode_)) {
-        location = response.GetField("Location");
-        return Outcome::Redirect;
-      }
+      if (const Outcome o = TakeHeader(std::string(buf, p), response, location); o != Outcome::Body)
+        return o;
       const std::string length = response.GetField("Content-Length");
       lengthKnown = !length.empty();
       total = std::atof(length.c_str());
@@ -295,15 +302,8 @@ CHttpSocket::Outcome CHttpSocket::ReceiveToMemory(void** buffer, int* size, std:
     return Outcome::Failed;
   }
   CHttpHeader response;
-  response.ParseResponse(std::string(buf, p));
-  statusCode_ = response.statusCode();
-  if (statusCode_ == 400) {
-    Raise(HttpErrNotFound);
-    return Outcome::Failed;
-  }
-  if (IsRedirectStatus(statusCode_)) {
-    location = response.GetField("Location");
-    return Outcome::Redirect;
+  if (const Outcome o = TakeHeader(std::string(buf, p), response, location); o != Outcome::Body) {
+    return o;
   }
   const long long announced =
       std::strtoll(response.GetField("Content-Length").c_str(), nullptr, 10);

@@ -27,10 +27,14 @@ class CHttpSocket : public ISocketHttp {
   const wchar_t* PeerAddress() override { return peerAddress_.c_str(); }
 
  private:
-  // Failed: a code was raised; Closed: the server closed early (no code of its own).
-  enum class Outcome { Done, Failed, Closed, Redirect };
+  // Failed: a code was raised; Closed: the server closed early (no code of its own); Body: the
+  // header was taken and the body follows.
+  enum class Outcome { Done, Failed, Closed, Redirect, Body };
   bool Connect(const std::string& host, std::uint16_t port);
   bool SendRequest(const std::string& host, const std::string& path);
+  // Parses the header text into `response` and the client's status: 400 fails, a redirect
+  // gives its "Location".
+  Outcome TakeHeader(const std::string& text, CHttpHeader& response, std::string& location);
   void CloseSocket();
   Outcome ReceiveToFile(std::FILE* file, std::string& location);
   Outcome ReceiveToMemory(void** buffer, int* size, std::string& location);
