@@ -222,8 +222,8 @@ CHttpSocket::Outcome CHttpSocket::ReceiveToFile(std::FILE* file, std::string& lo
       const std::size_t p = text.find("\r\n\r\n");
       if (p == std::string_view::npos) continue;
       CHttpHeader response;
-      if (const Outcome o = TakeHeader(std::string(buf, p), response, location); o != Outcome::Body)
-        return o;
+      const Outcome o = TakeHeader(std::string(buf, p), response, location);
+      if (o != Outcome::Body) return o;
       const std::string length = response.GetField("Content-Length");
       lengthKnown = !length.empty();
       total = std::atof(length.c_str());
@@ -302,9 +302,8 @@ CHttpSocket::Outcome CHttpSocket::ReceiveToMemory(void** buffer, int* size, std:
     return Outcome::Failed;
   }
   CHttpHeader response;
-  if (const Outcome o = TakeHeader(std::string(buf, p), response, location); o != Outcome::Body) {
-    return o;
-  }
+  const Outcome o = TakeHeader(std::string(buf, p), response, location);
+  if (o != Outcome::Body) return o;
   const long long announced =
       std::strtoll(response.GetField("Content-Length").c_str(), nullptr, 10);
   const int length = announced > INT_MAX ? INT_MAX
