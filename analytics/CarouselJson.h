@@ -21,7 +21,9 @@ class ImageInfoJSONStruct : public IJSONStruct {
  public:
   ImageInfoJSONStruct(ImageInfo& data, JsonAllocator& allocator)
       : IJSONStruct(allocator), data_(&data) {}
+  // Copies the string members "url" and "md5"; others are left as they are.
   void FromJson(const rapidjson::Value& value) override;
+  // An empty object: the record is only ever read.
   rapidjson::Value ToJson() override;
 
  private:

@@ -70,6 +70,7 @@ class IHttpBase {
   virtual bool FetchToMemory(const wchar_t* url, void** buffer, int* size) = 0;
   // Destroys the object.
   virtual void Release() = 0;
+  // The code of the latest failure that names one; a later success does not reset it.
   virtual HttpInterfaceError LastError() = 0;
   // A field sent with every later request; the first value of a name stays, empty or null
   // names and values are ignored.

@@ -78,6 +78,8 @@ WebHandle WebOpen(const std::wstring& agent, WebAccess access);
 bool WebSetTimeouts(WebHandle sessionOrRequest, int resolveMs, int connectMs, int sendMs,
                     int receiveMs);
 
+// Security flags on a request; the redirect policy on a session (for connections made
+// afterwards) or a request. Another option fails with kWebErrInvalidOption.
 bool WebSetOption(WebHandle handle, WebOption option, std::uint32_t value);
 
 // Names the server. Nothing goes over the network before WebSendRequest. An empty host fails
@@ -117,6 +119,7 @@ bool WebReadData(WebHandle request, void* buffer, std::size_t size, std::size_t&
 // Closes any handle (null is ignored). Requests stay usable after their connection is closed.
 bool WebCloseHandle(WebHandle handle);
 
+// The code of the calling thread's last failure; a success leaves it as it was.
 std::uint32_t WebGetLastError();
 void WebSetLastError(std::uint32_t code);
 
