@@ -1,5 +1,6 @@
 #include "ui/core/SkinResources.h"
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -66,7 +67,13 @@ bool CSkinResources::ReadSkinFile(const std::wstring& name, std::vector<unsigned
     return index >= 0 && zip_.Unpack(index, out);
   }
   if (folderOpen_ && name.size() < 256) {
-    std::filesystem::path p = std::filesystem::path(folder_) / Slashed(name);
+    // Names stay inside the skin folder, as they stay inside an archive.
+    std::filesystem::path rel(Slashed(name));
+    if (rel.is_absolute()) return false;
+    for (const auto& part : rel) {
+      if (part == "..") return false;
+    }
+    std::filesystem::path p = std::filesystem::path(folder_) / rel;
     if (ReadDiskFile(p.string(), out)) return true;
     // Case-insensitive like the archive: look for a differently written name beside it.
     std::error_code ec;

@@ -1,5 +1,6 @@
 // A top-level window on the chosen host backend, with a message-style interface: messages
-// are handled by HandleMessage on the UI thread, posted from any thread in order.
+// are handled by HandleMessage on the UI thread, posted from any thread in order. Workers that
+// post to a window or ask it for message boxes must be done before the window object goes.
 #pragma once
 
 #include <atomic>

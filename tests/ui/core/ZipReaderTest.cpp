@@ -100,6 +100,10 @@ TEST(ZipReaderTest, SkinResourcesFallBackToDiskForImagesOnly) {
   ASSERT_TRUE(folder.OpenFolder(src));
   EXPECT_TRUE(folder.ReadSkinFile(L"img\\LOGO.png", out));
   EXPECT_EQ(out.size(), 5000u);
+  // Folder names never reach outside the folder; images may still come from disk paths.
+  EXPECT_FALSE(folder.ReadSkinFile(L"../banner.png", out));
+  EXPECT_FALSE(folder.ReadSkinFile(wdisk, out));
+  EXPECT_TRUE(folder.ReadImage(wdisk, out));
   EXPECT_FALSE(folder.OpenFolder((dir / "missing").string()));
 }
 

@@ -1,6 +1,8 @@
 // A host without a display: windows are laid out and painted into images, input is injected
 // by the caller, message boxes and the folder picker are answered by callbacks. The thread
 // that creates the backend is its UI thread (RunLoop makes the calling thread the UI thread).
+// As with the real host, a worker's message box waits for the UI thread to run its loop
+// (RunLoop, RunPending or RunUntil).
 #pragma once
 
 #include <chrono>
