@@ -36,11 +36,9 @@ bool FamilyInstalled(const std::string& family) {
 
 // The default font map caches every font and fontset it ever loaded for the life of the
 // process; letting it go at exit returns them, so leak checkers see only real leaks.
+// (fontconfig's own tables stay: releasing them while anything still holds a pattern aborts.)
 struct FontMapRelease {
-  ~FontMapRelease() {
-    pango_cairo_font_map_set_default(nullptr);
-    FcFini();
-  }
+  ~FontMapRelease() { pango_cairo_font_map_set_default(nullptr); }
 };
 FontMapRelease g_fontMapRelease;
 
