@@ -121,6 +121,7 @@ class http_stream : public std::streambuf {
 
   // Connecting (http_stream_connect.cpp).
   void ConnectTcp(const std::string& host, const std::string& port, completion_handler handler);
+  void OnResolved(tcp::resolver::results_type results, completion_handler handler);
   void ConnectEndpoints(std::shared_ptr<tcp::resolver::results_type> endpoints,
                         tcp::resolver::results_type::const_iterator it, error_code last,
                         completion_handler handler);

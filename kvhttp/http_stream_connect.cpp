@@ -37,16 +37,28 @@ http_stream::tcp::socket& http_stream::Tcp() {
 
 void http_stream::ConnectTcp(const std::string& host, const std::string& port,
                              completion_handler handler) {
-  resolver_.async_resolve(host, port, tcp::resolver::address_configured,
-                          [this, handler = std::move(handler)](
-                              const error_code& ec, tcp::resolver::results_type results) mutable {
-                            if (ec || closed_elsewhere_)
-                              return handler(ec ? ec : asio::error::operation_aborted);
-                            auto endpoints =
-                                std::make_shared<tcp::resolver::results_type>(std::move(results));
-                            ConnectEndpoints(endpoints, endpoints->begin(),
-                                             asio::error::host_not_found, std::move(handler));
-                          });
+  resolver_.async_resolve(
+      host, port, tcp::resolver::address_configured,
+      [this, host, port, handler = std::move(handler)](
+          const error_code& ec, tcp::resolver::results_type results) mutable {
+        if (closed_elsewhere_ || ec == asio::error::operation_aborted)
+          return handler(asio::error::operation_aborted);
+        if (!ec) return OnResolved(std::move(results), std::move(handler));
+        // A machine with nothing but loopback counts no family as configured, which would
+        // make servers on 127.0.0.1 or ::1 unreachable; ask again for every family.
+        resolver_.async_resolve(
+            host, port, tcp::resolver::flags(),
+            [this, handler = std::move(handler)](const error_code& ec,
+                                                 tcp::resolver::results_type results) mutable {
+              if (ec || closed_elsewhere_) return handler(ec ? ec : asio::error::operation_aborted);
+              OnResolved(std::move(results), std::move(handler));
+            });
+      });
+}
+
+void http_stream::OnResolved(tcp::resolver::results_type results, completion_handler handler) {
+  auto endpoints = std::make_shared<tcp::resolver::results_type>(std::move(results));
+  ConnectEndpoints(endpoints, endpoints->begin(), asio::error::host_not_found, std::move(handler));
 }
 
 void http_stream::ConnectEndpoints(std::shared_ptr<tcp::resolver::results_type> endpoints,

@@ -274,5 +274,23 @@ TEST_F(HttpStreamFaultTest, RangeAnswersAreReportedAsGiven) {
             make_error_code(errc::requested_range_not_satisfiable));
 }
 
+TEST(HttpStreamIpv6Test, LiteralAddressInBrackets) {
+  kvtest::FaultServer server;
+  ASSERT_TRUE(server.Start({"--bind", "::1"}));
+  asio::io_context io;
+  http_stream s(io);
+  error_code ec;
+  const ParsedUrl url = ParseUrl(server.Url("/echo"), ec);
+  ASSERT_TRUE(url.ipv6);
+  s.Open(url, ec);
+  ASSERT_FALSE(ec) << ec.message();
+  std::string body(4096, '\0');
+  std::size_t got = 0;
+  while (!ec) got += s.ReadSome(asio::buffer(&body[got], body.size() - got), ec);
+  body.resize(got);
+  EXPECT_NE(body.find("Host: [::1]:" + std::to_string(server.port()) + "\r\n"), std::string::npos)
+      << body;
+}
+
 }  // namespace
 }  // namespace kvhttp

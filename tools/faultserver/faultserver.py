@@ -172,7 +172,7 @@ class Handler(socketserver.BaseRequestHandler):
             if n <= 0:
                 return self.simple(200, b"end of chain", keep)
             # Absolute: a relative "/chain/.." would be taken relative to this path.
-            host = headers.get("host", "%s:%d" % self.server.server_address)
+            host = headers.get("host", "127.0.0.1:%d" % self.server.server_address[1])
             extra = ("Location: http://%s/chain/%d\r\n" % (host, n - 1)).encode()
             return self.simple(302, b"", keep, extra)
         if path.startswith("/dir/") or path == "/file":
@@ -261,6 +261,10 @@ class Server(socketserver.ThreadingTCPServer):
     block_on_close = False
 
 
+class Server6(Server):
+    address_family = socket.AF_INET6
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--port", type=int, default=0, help="port to listen on (0: a free one)")
@@ -268,11 +272,12 @@ def main():
     parser.add_argument("--script", default=None,
                         help="not HTTP: comma-separated hex replies, one per message received")
     args = parser.parse_args()
+    kind = Server6 if ":" in args.bind else Server
     if args.script is not None:
-        server = Server((args.bind, args.port), ScriptHandler)
+        server = kind((args.bind, args.port), ScriptHandler)
         server.script = [bytes.fromhex(r) for r in args.script.split(",") if r]
     else:
-        server = Server((args.bind, args.port), Handler)
+        server = kind((args.bind, args.port), Handler)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     print("PORT %d" % server.server_address[1], flush=True)
     try:

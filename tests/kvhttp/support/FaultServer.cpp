@@ -1,6 +1,7 @@
 #include "tests/kvhttp/support/FaultServer.h"
 
 #include <csignal>
+#include <thread>
 
 namespace kvtest {
 
@@ -18,8 +19,17 @@ bool FaultServer::Start(const std::vector<std::string>& arguments) {
     port_ = FreePort();
     std::vector<std::string> argv = {"python3", script, "--port", std::to_string(port_)};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
+    for (std::size_t i = 0; i + 1 < arguments.size(); ++i)
+      if (arguments[i] == "--bind")
+        host_ = arguments[i + 1].find(':') != std::string::npos ? "[" + arguments[i + 1] + "]"
+                                                                : arguments[i + 1];
     if (!proc_.Start(argv, (dir_ / "log").string())) return false;
-    if (WaitForPort(port_, std::chrono::seconds(10))) return true;
+    // The script says "PORT n" once it listens; no probe connection needed.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < until && proc_.Running()) {
+      if (Log().find("PORT ") != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     proc_.Stop(SIGKILL);
   }
   port_ = 0;
@@ -31,7 +41,7 @@ void FaultServer::Stop() {
 }
 
 std::string FaultServer::Url(const std::string& path_and_query) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path_and_query;
+  return "http://" + host_ + ":" + std::to_string(port_) + path_and_query;
 }
 
 std::string FaultServer::Log() const {

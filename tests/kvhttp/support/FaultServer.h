@@ -16,12 +16,12 @@ class FaultServer {
   FaultServer(const FaultServer&) = delete;
   FaultServer& operator=(const FaultServer&) = delete;
 
-  // Starts the server on a free port with extra command-line arguments (e.g. "--script", ...);
-  // false when python3 or the script is missing or it does not come up.
+  // Starts the server on a free port with extra command-line arguments (e.g. "--script", ...
+  // or "--bind", "::1"); false when python3 or the script is missing or it does not come up.
   bool Start(const std::vector<std::string>& arguments = {});
   void Stop();
   int port() const { return port_; }
-  // "http://127.0.0.1:PORT" followed by `path_and_query` (which starts with "/").
+  // "http://127.0.0.1:PORT" (or "http://[::1]:PORT") followed by `path_and_query`.
   std::string Url(const std::string& path_and_query) const;
   // The log holds one "METHOD target" line per request received.
   std::string Log() const;
@@ -33,6 +33,7 @@ class FaultServer {
   TempDir dir_;
   ChildProcess proc_;
   int port_ = 0;
+  std::string host_ = "127.0.0.1";
 };
 
 }  // namespace kvtest
