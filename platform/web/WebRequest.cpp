@@ -238,6 +238,11 @@ WebHandle WebOpenRequest(WebHandle connection, const std::wstring& verb, const s
   r->path = WideToUtf8(path);
   r->secure = (flags & kWebFlagSecure) != 0;
   if (!acceptTypes.empty()) r->headerLines.push_back("Accept: " + WideToUtf8(acceptTypes));
+  // A caching proxy on the way must ask the origin server.
+  if (flags & kWebFlagBypassProxyCache) {
+    r->headerLines.push_back("Pragma: no-cache");
+    r->headerLines.push_back("Cache-Control: no-cache");
+  }
   return r;
 }
 

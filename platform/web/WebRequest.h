@@ -86,7 +86,8 @@ bool WebSetOption(WebHandle handle, WebOption option, std::uint32_t value);
 // with kWebErrInvalidUrl.
 WebHandle WebConnect(WebHandle session, const std::wstring& host, std::uint16_t port);
 
-// A request for `path` (a leading "/" is added when missing). kWebFlagSecure selects TLS.
+// A request for `path` (a leading "/" is added when missing). kWebFlagSecure selects TLS;
+// kWebFlagBypassProxyCache sends "Pragma: no-cache" and "Cache-Control: no-cache".
 // An empty verb means "GET"; "HEAD" asks for no body. acceptTypes, when not empty, becomes the
 // "Accept" field.
 WebHandle WebOpenRequest(WebHandle connection, const std::wstring& verb, const std::wstring& path,

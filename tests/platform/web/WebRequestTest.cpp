@@ -243,7 +243,14 @@ TEST(WebScriptedTest, FieldsBodyAndAgentReachTheServer) {
   EXPECT_EQ("Replaced", r.Field("User-Agent"));
   EXPECT_EQ("application/json", r.Field("Content-Type"));
   EXPECT_EQ("", r.Field("Expect"));
+  EXPECT_EQ("", r.Field("Pragma"));
   EXPECT_EQ(body, r.body);
+
+  Exchange fresh = Open(server.port(), L"HEAD", L"/f", kWebFlagBypassProxyCache);
+  ASSERT_TRUE(SendAndReceive(fresh.request.get()));
+  ASSERT_EQ(2u, server.Requests().size());
+  EXPECT_EQ("no-cache", server.Requests()[1].Field("Pragma"));
+  EXPECT_EQ("no-cache", server.Requests()[1].Field("Cache-Control"));
 }
 
 TEST(WebScriptedTest, ChunkedBodyDecodedAndMissingLengthReported) {
