@@ -32,6 +32,8 @@ if [ ! -x "$KVGET" ]; then
 fi
 
 mkdir -p "$WORK"/{www/limited,prefix/logs,prefix/tmp,out,certs}
+# nginx workers may run as another user.
+chmod 755 "$WORK"
 cleanup() {
   [ -f "$WORK/prefix/nginx.pid" ] && kill "$(cat "$WORK/prefix/nginx.pid")" 2>/dev/null || true
   [ -n "${KEEP:-}" ] || rm -rf "$WORK"

@@ -177,6 +177,9 @@ void multi_download::OnDataRead(int index, connection_ptr conn, std::size_t byte
   if (multi_) {
     if (conn->RangeComplete()) {
       if (!FlushPending(*conn)) return;
+      // A finished range goes into the record at once, so that a killed run fetches again at
+      // most the ranges that were in flight.
+      WriteResumeRecord();
       // Every byte is on disk: end now rather than at the next tick.
       if (downloaded_.is_full()) {
         abort_ = true;
