@@ -96,12 +96,16 @@ void multi_download::Start(const std::string& url, const DownloadSettings& setti
   std::string lengthText;
   const std::string rangeText = head.find("Content-Range");
   detail::ContentRange range;
+  bool totalUnknown = false;
   if (multi && detail::ParseContentRange(rangeText, range)) {
     responseServesStart = range.first == 0;
     if (range.total >= 0) lengthText = std::to_string(range.total);
+    // "/*": this part's length says nothing about the file's.
+    totalUnknown = range.total < 0;
   }
-  if (lengthText.empty()) lengthText = head.find("Content-Length");
-  if (lengthText.empty()) lengthText = std::string(detail::ContentRangeTotalText(rangeText));
+  if (lengthText.empty() && !totalUnknown) lengthText = head.find("Content-Length");
+  if (lengthText.empty() && !totalUnknown)
+    lengthText = std::string(detail::ContentRangeTotalText(rangeText));
   if (lengthText.empty()) {
     multi = false;
   } else {

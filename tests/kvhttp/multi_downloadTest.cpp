@@ -335,6 +335,19 @@ TEST_F(FaultDownload, OneMissingByteIsAskedForAlone) {
   EXPECT_EQ(kvtest::ReadFile(Out()), kvtest::FaultServer::FileBytes(0, 100000));
 }
 
+TEST_F(FaultDownload, PartialAnswerOfUnknownTotalIsNotTakenForTheFile) {
+  kvtest::DownloadRun run;
+  run.Begin(server_.Url("/raw?data=" + std::string("HTTP/1.1 206 Partial Content%0D%0A"
+                                                   "Content-Range: bytes 0-9/*%0D%0A"
+                                                   "Content-Length: 10%0D%0A%0D%0A0123456789")),
+            kvtest::TestSettings(Out()));
+  ASSERT_TRUE(run.WaitDone(20s));
+  EXPECT_FALSE(run.downloader().IsMultiConnection());
+  EXPECT_FALSE(run.downloader().IsComplete());
+  EXPECT_EQ(run.downloader().FileSize(), -1);
+  EXPECT_EQ(kvtest::ReadFile(Out()), "0123456789");
+}
+
 TEST_F(FaultDownload, WrongContentRangeIsNeverWritten) {
   // Every answer claims bytes 0-99 of 1000, whatever was asked for.
   std::string body;
