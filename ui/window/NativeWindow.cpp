@@ -17,6 +17,7 @@ bool CNativeWindow::Create(const std::wstring& title, UiSize clientSize) {
   HostWindowParams params;
   params.title = title;
   params.clientSize = clientSize;
+  params.className = GetWindowClassName();
   host_ = backend->CreateHostWindow(*this, params);
   if (!host_) return false;
   destroyed_ = false;
@@ -64,6 +65,21 @@ void CNativeWindow::DestroyWindow() {
   host_->Hide();
   destroyed_ = true;
   HandleMessage(WM_DESTROY, 0, 0);
+  // A modal loop ends with its window; a quit the destroy handler posted comes first.
+  if (modal_) {
+    if (IHostBackend* backend = GetHostBackend()) {
+      backend->Post([] { PostQuitMessage(0); });
+    }
+  }
+}
+
+int CNativeWindow::ShowModal() {
+  if (!IsWindow()) return -1;
+  ShowWindow(true);
+  modal_ = true;
+  int code = MessageLoop();
+  modal_ = false;
+  return code;
 }
 
 LRESULT CNativeWindow::SendMessage(UINT msg, WPARAM wParam, LPARAM lParam) {

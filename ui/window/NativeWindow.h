@@ -62,12 +62,17 @@ class CNativeWindow : public IHostWindowClient {
   void SetTaskbarState(TaskbarState state);
   void SetTaskbarValue(std::uint64_t completed, std::uint64_t total);
 
-  // The UI thread's loop, until PostQuitMessage; returns its code. The "modal loop".
+  // UI thread: shows the window and runs the loop until the window is destroyed or a quit
+  // message arrives; returns the quit code (0 when the window simply went).
+  int ShowModal();
+  // The UI thread's loop, until PostQuitMessage; returns its code.
   static int MessageLoop();
   // Any thread.
   static void PostQuitMessage(int code);
 
  protected:
+  // The native window's class (role) name.
+  virtual std::wstring GetWindowClassName() const { return L"SkinUIWindow"; }
   // Called by Create once the host window exists. False aborts the creation.
   virtual bool OnCreate() { return true; }
   // Every message passes here; the default closes on WM_CLOSE and handles WM_SYSCOMMAND.
@@ -92,6 +97,7 @@ class CNativeWindow : public IHostWindowClient {
   std::unique_ptr<IHostWindow> host_;
   // Read by workers asking for a message box.
   std::atomic<bool> destroyed_{false};
+  bool modal_ = false;
   // Posted work checks this before touching the window.
   std::shared_ptr<bool> alive_;
 };

@@ -36,7 +36,7 @@ class SkinWindowBase : public CNativeWindow,
   static const std::wstring& GetResourcePath();
 
   // --- Hooks, in the order the application overrides them
-  virtual std::wstring GetWindowClassName() const = 0;
+  std::wstring GetWindowClassName() const override = 0;
   // After the skin is built and attached.
   virtual void InitWindow() {}
   // "click" notifications; the base reacts to "closebtn", "minbtn", "maxbtn", "restorebtn".

@@ -269,6 +269,25 @@ TEST_F(NotifyTest, BaseHandlesCloseAndMinimiseButtons) {
   EXPECT_EQ(window_->destroyCalls, 1);
 }
 
+TEST_F(NotifyTest, ModalLoopEndsWithTheWindowOrItsQuitCode) {
+  window_->PostMessage(WM_CLOSE, 0, 0);
+  EXPECT_EQ(window_->ShowModal(), 0);
+  EXPECT_FALSE(window_->IsWindow());
+
+  // A destroy handler's quit code wins over the loop's own end.
+  struct QuittingWindow : RecordingWindow {
+    QuittingWindow() : RecordingWindow(UILIB_ZIPRESOURCE, L"", L"skin.xml") {}
+    LRESULT OnDestroy(UINT msg, WPARAM w, LPARAM l, bool& handled) override {
+      PostQuitMessage(18);
+      return RecordingWindow::OnDestroy(msg, w, l, handled);
+    }
+  } q;
+  ASSERT_TRUE(q.Create(L"x"));
+  q.PostMessage(WM_CLOSE, 1000, 0);
+  EXPECT_EQ(q.ShowModal(), 18);
+  EXPECT_EQ(q.destroyCalls, 1);
+}
+
 TEST_F(NotifyTest, WorkersPostInOrderAndWaitForMessageBoxes) {
   std::atomic<bool> answeredOnUi{false};
   scope_.backend().SetMessageBoxAnswerer([&](const MessageBoxRequest& r) {

@@ -229,6 +229,9 @@ CGtkHostWindow::CGtkHostWindow(IHostWindowClient& client, const HostWindowParams
   gtk_window_set_resizable(GTK_WINDOW(window_), TRUE);
   gtk_window_set_title(GTK_WINDOW(window_), ToUtf8(params.title).c_str());
   gtk_window_set_default_size(GTK_WINDOW(window_), size_.cx, size_.cy);
+  if (!params.className.empty()) {
+    gtk_window_set_role(GTK_WINDOW(window_), ToUtf8(params.className).c_str());
+  }
   area_ = gtk_drawing_area_new();
   gtk_widget_set_can_focus(area_, TRUE);
   gtk_widget_add_events(area_, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK |
@@ -300,8 +303,15 @@ void CGtkHostWindow::Move(UiPoint topLeft) {
 void CGtkHostWindow::CenterOnWorkArea() {
   GdkDisplay* display = gtk_widget_get_display(window_);
   GdkMonitor* monitor = nullptr;
-  if (GdkWindow* gw = gtk_widget_get_window(window_)) {
+  if (GdkWindow* gw = gtk_widget_get_window(window_); gw && gtk_widget_get_mapped(window_)) {
     monitor = gdk_display_get_monitor_at_window(display, gw);
+  } else if (GdkSeat* seat = gdk_display_get_default_seat(display)) {
+    // Not on screen yet: the monitor the user is working on.
+    gint x = 0, y = 0;
+    if (GdkDevice* pointer = gdk_seat_get_pointer(seat)) {
+      gdk_device_get_position(pointer, nullptr, &x, &y);
+      monitor = gdk_display_get_monitor_at_point(display, x, y);
+    }
   }
   if (monitor == nullptr) monitor = gdk_display_get_primary_monitor(display);
   if (monitor == nullptr) monitor = gdk_display_get_monitor(display, 0);

@@ -162,7 +162,7 @@ void CHeadlessBackend::RemoveWindow(CHeadlessWindow* w) {
   windows_.erase(std::remove(windows_.begin(), windows_.end(), w), windows_.end());
 }
 
-int CHeadlessBackend::RunOnce(Clock::time_point waitUntil) {
+int CHeadlessBackend::RunOnce(Clock::time_point waitUntil, bool stopOnQuit) {
   int ran = 0;
   std::optional<Clock::time_point> nextTimer;
   std::vector<CHeadlessWindow*> windows;
@@ -182,12 +182,13 @@ int CHeadlessBackend::RunOnce(Clock::time_point waitUntil) {
     std::function<void()> task;
     {
       std::unique_lock<std::mutex> lock(mutex_);
+      if (quit_ && stopOnQuit) break;  // the rest waits for the next loop, as on the real host
       if (queue_.empty()) {
-        if (ran > 0 || quit_) break;
+        if (ran > 0 || (quit_ && stopOnQuit)) break;
         Clock::time_point until = waitUntil;
         if (nextTimer && *nextTimer < until) until = *nextTimer;
         if (until <= Clock::now()) break;
-        wake_.wait_until(lock, until, [&] { return !queue_.empty() || quit_; });
+        wake_.wait_until(lock, until, [&] { return !queue_.empty() || (quit_ && stopOnQuit); });
         if (queue_.empty()) break;
       }
       task = std::move(queue_.front());
@@ -210,7 +211,7 @@ int CHeadlessBackend::RunLoop() {
       std::lock_guard<std::mutex> lock(mutex_);
       if (quit_) return quitCode_;
     }
-    RunOnce(Clock::now() + std::chrono::milliseconds(50));
+    RunOnce(Clock::now() + std::chrono::milliseconds(50), true);
   }
 }
 
@@ -235,7 +236,7 @@ bool CHeadlessBackend::IsUiThread() const {
 int CHeadlessBackend::RunPending() {
   int total = 0;
   while (true) {
-    int n = RunOnce(Clock::now());
+    int n = RunOnce(Clock::now(), false);
     if (n == 0) break;
     total += n;
   }
@@ -247,7 +248,7 @@ bool CHeadlessBackend::RunUntil(const std::function<bool()>& done,
   Clock::time_point end = Clock::now() + timeout;
   while (!done()) {
     if (Clock::now() >= end) return false;
-    RunOnce(std::min(end, Clock::now() + std::chrono::milliseconds(20)));
+    RunOnce(std::min(end, Clock::now() + std::chrono::milliseconds(20)), false);
   }
   return true;
 }

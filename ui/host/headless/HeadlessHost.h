@@ -155,7 +155,7 @@ class CHeadlessBackend : public IHostBackend {
   friend class CHeadlessWindow;
   void AddWindow(CHeadlessWindow* w);
   void RemoveWindow(CHeadlessWindow* w);
-  int RunOnce(std::chrono::steady_clock::time_point waitUntil);
+  int RunOnce(std::chrono::steady_clock::time_point waitUntil, bool stopOnQuit);
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
