@@ -118,12 +118,6 @@ class PreviewWindow : public SkinWindowBase {
     SkinWindowBase::Notify(msg);
   }
 
-  LRESULT OnDestroy(UINT, WPARAM, LPARAM, bool& bHandled) override {
-    PostQuitMessage(0);
-    bHandled = false;
-    return 0;
-  }
-
  private:
   Options options_;
   UILIB_RESOURCETYPE type_;
@@ -165,10 +159,9 @@ int main(int argc, char** argv) {
     PreviewWindow window(o);
     if (!window.Create(L"kvskin")) return 1;
     window.CenterWindow();
-    window.ShowWindow();
     std::printf("window %dx%d\n", window.GetClientSize().cx, window.GetClientSize().cy);
     std::fflush(stdout);
-    code = CNativeWindow::MessageLoop();
+    code = window.ShowModal();
   }
   SetHostBackend(nullptr);
   return code;
