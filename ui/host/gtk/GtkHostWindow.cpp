@@ -8,7 +8,6 @@ namespace SkinUI {
 namespace {
 
 struct TimerData {
-  CGtkHostWindow* window;
   IHostWindowClient* client;
   std::map<int, unsigned>* timers;
   int id;
@@ -362,7 +361,7 @@ void CGtkHostWindow::Invalidate() {
 
 void CGtkHostWindow::SetTimer(int id, unsigned intervalMs) {
   KillTimer(id);
-  auto* data = new TimerData{this, &client_, &timers_, id};
+  auto* data = new TimerData{&client_, &timers_, id};
   guint source = g_timeout_add_full(G_PRIORITY_DEFAULT, intervalMs, Callbacks::Timer, data,
                                     [](gpointer p) { delete static_cast<TimerData*>(p); });
   timers_[id] = source;
