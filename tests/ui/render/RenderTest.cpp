@@ -5,6 +5,7 @@
 
 #include "tests/support/TestSupport.h"
 #include "tests/ui/UiTestSupport.h"
+#include "ui/controls/Label.h"
 #include "ui/controls/Option.h"
 #include "ui/controls/Progress.h"
 #include "ui/controls/TabLayout.h"
@@ -85,6 +86,30 @@ TEST_F(RenderTest, LicenceLineDrawsTheColourTagAndTheButtonColour) {
   EXPECT_GT(f->FirstX(r, 0x2FFFF3), f->FirstX(r, kWhite) + 100);
   // Nothing of the licence colour outside the button.
   EXPECT_EQ(f->Count(Find(L"chk_fold")->GetPos(), 0x2FFFF3), 0);
+}
+
+TEST_F(RenderTest, LinksTakeTheLinkColourAndTheHoverColourUnderTheMouse) {
+  Open();
+  auto* licence = dynamic_cast<CLabelUI*>(Find(L"btn_lisence"));
+  ASSERT_NE(licence, nullptr);
+  auto f = Render();
+  UiRect r = licence->GetPos();
+  ASSERT_EQ(licence->GetLinkAreas().size(), 1u);
+  const LinkArea& link = licence->GetLinkAreas()[0];
+  EXPECT_EQ(link.target, L"licence");
+  EXPECT_GT(link.rect.left, r.left + 100);
+  EXPECT_LE(link.rect.right, r.right);
+  std::uint32_t normal = pm().GetLinkColor() & 0xFFFFFF;
+  std::uint32_t hover = pm().GetLinkHoverColor() & 0xFFFFFF;
+  EXPECT_GT(f->Count(link.rect, normal), 40);
+  EXPECT_EQ(f->Count(link.rect, hover), 0);
+  // Text before the link stays in the button's white.
+  EXPECT_EQ(f->Count(UiRect{r.left, r.top, link.rect.left, r.bottom}, normal), 0);
+  window_->host().MouseMove((link.rect.left + link.rect.right) / 2,
+                            (link.rect.top + link.rect.bottom) / 2);
+  auto hot = Render();
+  EXPECT_GT(hot->Count(link.rect, hover), 40);
+  EXPECT_EQ(hot->Count(link.rect, normal), 0);
 }
 
 TEST_F(RenderTest, TextColourAlphaIsIgnoredAndStateImagesFollowTheMouse) {
