@@ -226,6 +226,29 @@ TEST_F(NotifyTest, FocusMovedByTheSetFocusHandlerReleasesThePress) {
   EXPECT_EQ(w.TakeEvents(), Events({L"click:btn_browse"}));
 }
 
+TEST_F(NotifyTest, NotificationMapEntriesOfTheDerivedClassComeFirst) {
+  struct MappedWindow : RecordingWindow {
+    MappedWindow() : RecordingWindow(UILIB_ZIPRESOURCE, L"", L"skin.xml") {
+      AddNotifyHandler(L"click", L"btn_install", [this](TNotifyUI&) { ++installClicks; });
+      AddNotifyHandler(L"selectchanged", L"",
+                       [this](TNotifyUI& m) { changed.push_back(m.pSender->GetName()); });
+    }
+    int installClicks = 0;
+    std::vector<std::wstring> changed;
+  } w;
+  ASSERT_TRUE(w.Create(L"x"));
+  w.GetPaintManager().EnsureLayout();
+  UiPoint install = Centre(w.FindControl(L"btn_install"));
+  w.host().Click(install.x, install.y);
+  EXPECT_EQ(w.installClicks, 1);
+  EXPECT_EQ(w.clicksSeenByBase, 0);  // the derived entry handled it
+  UiPoint agree = Centre(w.FindControl(L"chk_agree"));
+  w.host().Click(agree.x, agree.y);
+  EXPECT_EQ(w.installClicks, 1);
+  EXPECT_EQ(w.clicksSeenByBase, 1);  // no derived entry for this sender: the base's
+  EXPECT_EQ(w.changed, std::vector<std::wstring>({L"chk_agree"}));
+}
+
 TEST_F(NotifyTest, HitTestOfCaptionSizeBoxAndButtons) {
   EXPECT_EQ(window_->HitTest(UiPoint{300, 100}), HitArea::kCaption);
   EXPECT_EQ(window_->HitTest(UiPoint{300, 289}), HitArea::kCaption);
