@@ -157,6 +157,7 @@ TEST_F(GtkHostTest, InjectedClickOnTheFoldBoxReachesTheHandler) {
 TEST_F(GtkHostTest, MessageBoxAnswerComesBackToTheWorker) {
   std::atomic<int> result{0};
   std::atomic<bool> done{false};
+  std::atomic<bool> stillOpenAfterEscape{false};
   std::thread worker([&] {
     result =
         window_->MessageBox(L"Proceed with the test?", L"KV Question", MB_YESNO | MB_ICONQUESTION);
@@ -166,6 +167,11 @@ TEST_F(GtkHostTest, MessageBoxAnswerComesBackToTheWorker) {
     std::string box = uitest::FindXWindow(*g_display, "^KV Question$", std::chrono::seconds(10));
     if (box.empty()) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Escape does not answer a Yes/No box; only its buttons do.
+    uitest::RunX(*g_display, "xdotool windowfocus --sync " + box + " key Escape");
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    stillOpenAfterEscape =
+        !uitest::RunX(*g_display, "xdotool search --onlyvisible --name '^KV Question$'").empty();
     uitest::RunX(*g_display, "xdotool windowfocus --sync " + box + " key alt+n");
   });
   bool answered = PumpUntil([&] { return done.load(); }, std::chrono::seconds(20));
@@ -173,11 +179,12 @@ TEST_F(GtkHostTest, MessageBoxAnswerComesBackToTheWorker) {
   if (!answered) {
     // Do not leave the worker blocked: close the box from here.
     std::string box = uitest::RunX(*g_display, "xdotool search --name '^KV Question$'");
-    uitest::RunX(*g_display, "xdotool windowfocus --sync " + box + " key Escape");
+    uitest::RunX(*g_display, "xdotool windowfocus --sync " + box + " key alt+y");
     PumpUntil([&] { return done.load(); }, std::chrono::seconds(5));
   }
   worker.join();
   ASSERT_TRUE(answered);
+  EXPECT_TRUE(stillOpenAfterEscape);
   EXPECT_EQ(result, IDNO);
 }
 

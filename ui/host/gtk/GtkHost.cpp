@@ -153,7 +153,7 @@ class CGtkBackend : public IHostBackend {
     for (int id : buttons) gtk_dialog_add_button(GTK_DIALOG(dialog), ButtonLabel(id), id);
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), buttons.front());
     if ((flags & MB_TYPEMASK) == MB_YESNO || (flags & MB_TYPEMASK) == MB_ABORTRETRYIGNORE) {
-      // These boxes have no way out but their buttons.
+      // These boxes have no way out but their buttons (see below).
       gtk_window_set_deletable(GTK_WINDOW(dialog), FALSE);
     }
     if (flags & (MB_RTLREADING | MB_RIGHT)) {
@@ -169,8 +169,16 @@ class CGtkBackend : public IHostBackend {
     if (flags & MB_SETFOREGROUND) gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
     gtk_window_set_position(GTK_WINDOW(dialog),
                             parent ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
+    bool buttonsOnly =
+        (flags & MB_TYPEMASK) == MB_YESNO || (flags & MB_TYPEMASK) == MB_ABORTRETRYIGNORE;
+    g_object_ref(dialog);
     int response = gtk_dialog_run(GTK_DIALOG(dialog));
+    // Escape or a close request does not answer a box that has no cancel choice.
+    while (buttonsOnly && response == GTK_RESPONSE_DELETE_EVENT) {
+      response = gtk_dialog_run(GTK_DIALOG(dialog));
+    }
     gtk_widget_destroy(dialog);
+    g_object_unref(dialog);
     for (int id : buttons) {
       if (id == response) return id;
     }
