@@ -10,6 +10,7 @@
 
 #include "tests/ui/UiTestSupport.h"
 #include "tests/ui/XvfbDisplay.h"
+#include "ui/host/gtk/LauncherEntry.h"
 
 namespace SkinUI {
 namespace {
@@ -277,6 +278,16 @@ TEST_F(GtkHostTest, TaskbarProgressGoesOutAsALauncherEntrySignal) {
   EXPECT_FALSE(seen.visible);
   g_dbus_connection_signal_unsubscribe(bus, sub);
   g_object_unref(bus);
+
+  // Without a session bus the indicator quietly does nothing.
+  std::string address = GtkEnvironment::busAddress_;
+  unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  {
+    CLauncherEntry none("application://kvtest.desktop");
+    EXPECT_FALSE(none.IsConnected());
+    none.Update(0.5, true, false);
+  }
+  setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
 }
 
 }  // namespace

@@ -275,7 +275,11 @@ bool CGtkHostWindow::SetIcon(const unsigned char* data, std::size_t size) {
   bool ok = gdk_pixbuf_loader_write(loader, data, size, nullptr);
   ok = gdk_pixbuf_loader_close(loader, nullptr) && ok;
   GdkPixbuf* pb = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
-  if (pb) gtk_window_set_icon(GTK_WINDOW(window_), pb);
+  if (pb) {
+    gtk_window_set_icon(GTK_WINDOW(window_), pb);
+    // Message boxes and the folder picker show the program's icon too.
+    gtk_window_set_default_icon(pb);
+  }
   g_object_unref(loader);
   return pb != nullptr;
 }
