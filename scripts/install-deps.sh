@@ -11,7 +11,7 @@ PACKAGES=(
   libcurl4-openssl-dev libgtk-3-dev
   libgtest-dev libgmock-dev googletest
   nginx squid dante-server microsocks
-  xvfb xauth xdotool x11-utils imagemagick fonts-noto-core fonts-dejavu-core fonts-noto-cjk
+  xvfb xauth xdotool x11-utils imagemagick dbus-daemon fonts-noto-core fonts-dejavu-core fonts-noto-cjk
   iproute2 procps psmisc curl
 )
 

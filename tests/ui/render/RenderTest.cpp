@@ -1,7 +1,10 @@
-#include <cairo.h>
-#include <gtest/gtest.h>
+// clang-format off
+#include "ui/render/RenderContext.h"
+// clang-format on
 
-#include <cstdlib>
+#include <cairo.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gtest/gtest.h>
 
 #include "tests/support/TestSupport.h"
 #include "tests/ui/UiTestSupport.h"
@@ -9,7 +12,6 @@
 #include "ui/controls/Option.h"
 #include "ui/controls/Progress.h"
 #include "ui/controls/TabLayout.h"
-#include "ui/render/RenderContext.h"
 
 namespace SkinUI {
 namespace {
@@ -238,7 +240,10 @@ TEST_F(RenderTest, ImagesFromDiskReloadWhenTheFileChangesAndMissingOnesDrawNothi
   // Banners may come in other formats too.
   std::string jpeg = (dir / "banner.jpg").string();
   writePng(0, 1, 0);
-  ASSERT_EQ(std::system(("convert '" + path + "' -quality 95 '" + jpeg + "'").c_str()), 0);
+  GdkPixbuf* png = gdk_pixbuf_new_from_file(path.c_str(), nullptr);
+  ASSERT_NE(png, nullptr);
+  ASSERT_TRUE(gdk_pixbuf_save(png, jpeg.c_str(), "jpeg", nullptr, "quality", "95", nullptr));
+  g_object_unref(png);
   banner->SetBkImage(std::wstring(jpeg.begin(), jpeg.end()));
   std::uint32_t green = Render()->At(300, 100);
   EXPECT_LT((green >> 16) & 0xFF, 8u);

@@ -1,3 +1,7 @@
+// clang-format off
+#include "ui/window/SkinWindowBase.h"
+// clang-format on
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,7 +12,6 @@
 #include "ui/controls/Edit.h"
 #include "ui/controls/Option.h"
 #include "ui/controls/TabLayout.h"
-#include "ui/window/SkinWindowBase.h"
 
 namespace SkinUI {
 namespace {

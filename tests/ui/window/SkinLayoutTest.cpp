@@ -1,3 +1,7 @@
+// clang-format off
+#include "ui/window/SkinWindowBase.h"
+// clang-format on
+
 #include <gtest/gtest.h>
 
 #include "tests/ui/UiTestSupport.h"
@@ -5,7 +9,6 @@
 #include "ui/controls/Option.h"
 #include "ui/controls/Progress.h"
 #include "ui/controls/TabLayout.h"
-#include "ui/window/SkinWindowBase.h"
 
 namespace SkinUI {
 namespace {
