@@ -150,6 +150,13 @@ void multi_download::Start(const std::string& url, const DownloadSettings& setti
   // Bytes no record vouches for are never kept: a partial file from another download could
   // otherwise survive into this one, or leave a tail behind a shorter file.
   storage_->truncate(recordLoaded ? std::max<std::int64_t>(file_size_, 0) : 0);
+  if (!multi) {
+    // A record left by an earlier run with ranges no longer describes the data file.
+    record_path_ = settings_.resume_record_path.empty() ? settings_.output_file + L".cfg"
+                                                        : settings_.resume_record_path;
+    std::error_code ignored;
+    std::filesystem::remove(detail::PathToNative(record_path_), ignored);
+  }
 
   if (multi && downloaded_.is_full()) {
     complete_ = true;

@@ -262,6 +262,14 @@ class FaultDownload : public ::testing::Test {
 };
 
 TEST_F(FaultDownload, TwoHundredInsteadOfPartialUsesOneConnectionAndNoRecord) {
+  // What an earlier run with ranges left: its record must not outlive this run's rewrite.
+  ResumeRecordContent old;
+  old.finalUrl = "http://x/";
+  old.fileSize = 300000;
+  old.pieceSize = 16384;
+  old.bitfield = PieceBitfield(19, std::string(3, '\xff'));
+  kvtest::WriteFile(Out().string() + ".cfg", EncodeResumeRecord(old));
+  kvtest::WriteFile(Out(), std::string(300000, 'x'));
   kvtest::DownloadRun run;
   run.Begin(server_.Url("/file?size=300000&ignore_range"), kvtest::TestSettings(Out()));
   ASSERT_TRUE(run.WaitDone(30s));
