@@ -113,7 +113,7 @@ class Parser {
       if (pos_ >= s_.size()) break;
       if (s_[pos_] != L'<') return Fail("text outside the root element");
       if (haveRoot) return Fail("more than one root element");
-      if (!ParseElement(r.root)) return Fail(error_);
+      if (!ParseElement(r.root, 0)) return Fail(error_);
       haveRoot = true;
     }
     if (!haveRoot) return Fail("no root element");
@@ -177,7 +177,9 @@ class Parser {
     return s_.substr(start, pos_ - start);
   }
 
-  bool ParseElement(CMarkupNode& node) {
+  bool ParseElement(CMarkupNode& node, int depth) {
+    // Each level recurses once; a hostile file must not run the stack out.
+    if (depth >= kMaxDepth) return Error("elements nested too deeply");
     node.line = line_;
     Advance();  // '<'
     node.name = ReadName();
@@ -240,7 +242,7 @@ class Parser {
         return true;
       } else {
         CMarkupNode child;
-        if (!ParseElement(child)) return false;
+        if (!ParseElement(child, depth + 1)) return false;
         node.children.push_back(std::move(child));
       }
     }
@@ -250,6 +252,8 @@ class Parser {
     error_ = why;
     return false;
   }
+
+  static constexpr int kMaxDepth = 256;
 
   std::wstring s_;
   std::size_t pos_ = 0;

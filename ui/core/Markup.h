@@ -28,7 +28,7 @@ struct MarkupResult {
 };
 
 // Parses one document (UTF-8, with or without a byte-order mark, or UTF-16LE with one).
-// Exactly one root element is expected. Any thread.
+// Exactly one root element is expected; elements nest at most 256 deep. Any thread.
 MarkupResult ParseMarkup(std::string_view bytes);
 
 // Decodes &lt; &gt; &amp; &quot; &apos; and numeric references; unknown ones stay as written.

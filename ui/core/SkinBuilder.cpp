@@ -33,6 +33,8 @@ std::unique_ptr<CControlUI> CreateStockControl(const std::wstring& n) {
 namespace {
 
 constexpr int kMaxIncludeDepth = 8;
+// Repeated includes multiply; a skin past this many controls is taken as broken.
+constexpr int kMaxControls = 20000;
 
 class Builder {
  public:
@@ -151,6 +153,7 @@ class Builder {
 
   bool BuildControl(const CMarkupNode& node, const std::wstring& file, int depth,
                     std::unique_ptr<CControlUI>& out) {
+    if (++controls_ > kMaxControls) return Fail(file, &node, "too many controls");
     std::unique_ptr<CControlUI> c = CreateStockControl(node.name);
     if (!c && callback_ != nullptr) c = callback_->CreateControl(node.name);
     if (!c) return Fail(file, &node, "unknown element");
@@ -173,6 +176,7 @@ class Builder {
   CPaintManagerUI& manager_;
   ISkinBuilderCallback* callback_;
   std::string error_;
+  int controls_ = 0;
 };
 
 }  // namespace

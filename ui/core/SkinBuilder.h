@@ -33,6 +33,7 @@ struct BuildResult {
 
 // Reads `skinFile` from the manager's resources and builds it. The manager receives the window
 // attributes (size, sizebox, caption) and fonts; the root is returned, not attached.
+// A tree of more than 20000 controls (includes repeated by "count") is refused.
 BuildResult BuildSkin(const std::wstring& skinFile, CPaintManagerUI& manager,
                       ISkinBuilderCallback* callback);
 

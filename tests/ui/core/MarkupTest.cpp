@@ -71,6 +71,16 @@ TEST(MarkupTest, ErrorsNameTheLineAndElement) {
       {"<Window>", "missing </Window>"},
       {"<Window><!-- open </Window>", "unterminated comment"},
   };
+  // Deep nesting fails as an error instead of exhausting the stack.
+  std::string deep;
+  for (int i = 0; i < 100000; ++i) deep += "<a>";
+  MarkupResult nested = ParseMarkup(deep);
+  EXPECT_FALSE(nested.ok);
+  EXPECT_NE(nested.error.find("nested too deeply"), std::string::npos) << nested.error;
+  std::string fine = "<Window>";
+  for (int i = 0; i < 200; ++i) fine += "<a>";
+  for (int i = 0; i < 200; ++i) fine += "</a>";
+  EXPECT_TRUE(ParseMarkup(fine + "</Window>").ok);
   for (const Case& c : cases) {
     MarkupResult r = ParseMarkup(c.text);
     EXPECT_FALSE(r.ok) << c.text;

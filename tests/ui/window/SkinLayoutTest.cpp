@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/TestSupport.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/controls/Container.h"
 #include "ui/controls/Option.h"
 #include "ui/controls/Progress.h"
 #include "ui/controls/TabLayout.h"
+#include "ui/core/Utf.h"
 
 namespace SkinUI {
 namespace {
@@ -141,6 +143,28 @@ TEST_F(SkinLayoutTest, MissingSkinFileOrPackageReportsTheFailure) {
   RecordingWindow noFolder(UILIB_FILE, L"/nonexistent/skin", L"skin.xml");
   EXPECT_FALSE(noFolder.Create(L"x"));
   EXPECT_FALSE(noFolder.loadError.empty());
+}
+
+TEST_F(SkinLayoutTest, RepeatedIncludesCannotBlowUpTheTree) {
+  kvtest::TempDir dir;
+  kvtest::WriteFile(dir / "skin.xml",
+                    "<Window size=\"10,10\"><VerticalLayout><Include source=\"a.xml\" "
+                    "count=\"1000\"/></VerticalLayout></Window>");
+  kvtest::WriteFile(dir / "a.xml", "<Window><Include source=\"b.xml\" count=\"1000\"/></Window>");
+  kvtest::WriteFile(dir / "b.xml", "<Window><Control/></Window>");
+  RecordingWindow bomb(UILIB_FILE, FromUtf8(dir.path().string()), L"skin.xml");
+  EXPECT_FALSE(bomb.Create(L"x"));
+  EXPECT_NE(bomb.loadError.find("too many controls"), std::string::npos) << bomb.loadError;
+  // A modest repeat still builds.
+  kvtest::WriteFile(dir / "a.xml", "<Window><Include source=\"b.xml\" count=\"10\"/></Window>");
+  kvtest::WriteFile(dir / "skin.xml",
+                    "<Window size=\"10,10\"><VerticalLayout name=\"root\"><Include "
+                    "source=\"a.xml\" count=\"3\"/></VerticalLayout></Window>");
+  RecordingWindow ok(UILIB_FILE, FromUtf8(dir.path().string()), L"skin.xml");
+  ASSERT_TRUE(ok.Create(L"x")) << ok.loadError;
+  auto* root = dynamic_cast<CContainerUI*>(ok.GetPaintManager().FindControl(L"root"));
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root->GetCount(), 30);
 }
 
 }  // namespace
