@@ -18,6 +18,19 @@ bool StatFile(const std::wstring& name, long long& mtime, long long& size) {
   return true;
 }
 
+// Banners come from the network: a header claiming a huge picture must not make us allocate it.
+constexpr int kMaxSide = 8192;
+constexpr long long kMaxPixels = 32LL * 1024 * 1024;
+
+void OnSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer tooBig) {
+  if (width > kMaxSide || height > kMaxSide ||
+      static_cast<long long>(width) * height > kMaxPixels) {
+    *static_cast<bool*>(tooBig) = true;
+    // A zero size makes the loaders stop before they allocate the pixels.
+    gdk_pixbuf_loader_set_size(loader, 0, 0);
+  }
+}
+
 }  // namespace
 
 CSkinImage::CSkinImage(cairo_surface_t* surface, int width, int height)
@@ -31,13 +44,15 @@ std::shared_ptr<CSkinImage> DecodeImage(const std::vector<unsigned char>& bytes,
                                         std::optional<UiColor> mask) {
   if (bytes.empty()) return nullptr;
   GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+  bool tooBig = false;
+  g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &tooBig);
   GError* err = nullptr;
   bool ok = gdk_pixbuf_loader_write(loader, bytes.data(), bytes.size(), &err);
   if (err) g_clear_error(&err);
   ok = gdk_pixbuf_loader_close(loader, &err) && ok;
   if (err) g_clear_error(&err);
-  GdkPixbuf* pb = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
-  if (pb == nullptr) {
+  GdkPixbuf* pb = ok && !tooBig ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+  if (pb == nullptr || gdk_pixbuf_get_n_channels(pb) < 3) {
     g_object_unref(loader);
     return nullptr;
   }

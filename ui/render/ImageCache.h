@@ -32,7 +32,8 @@ class CSkinImage {
   int height_;
 };
 
-// Decodes image bytes; pixels of the mask colour (RGB) become transparent. Null on failure.
+// Decodes image bytes; pixels of the mask colour (RGB) become transparent. Null on failure and
+// for pictures wider or taller than 8192 pixels or of more than 32 Mi pixels. Any thread.
 std::shared_ptr<CSkinImage> DecodeImage(const std::vector<unsigned char>& bytes,
                                         std::optional<UiColor> mask);
 
