@@ -80,10 +80,12 @@ bool CSkinResources::ReadSkinFile(const std::wstring& name, std::vector<unsigned
     std::filesystem::path parent = p.parent_path();
     std::string want = p.filename().string();
     for (auto& c : want) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (const auto& e : std::filesystem::directory_iterator(parent, ec)) {
-      std::string have = e.path().filename().string();
+    // Stepped with an error code: a folder that goes away must not throw out of here.
+    std::filesystem::directory_iterator it(parent, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+      std::string have = it->path().filename().string();
       for (auto& c : have) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      if (have == want) return ReadDiskFile(e.path().string(), out);
+      if (have == want) return ReadDiskFile(it->path().string(), out);
     }
   }
   return false;

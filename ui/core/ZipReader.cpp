@@ -11,6 +11,8 @@ namespace SkinUI {
 namespace {
 
 constexpr std::size_t kMaxNameLength = 256;
+// The size is the archive's own claim; no package of ours comes near it.
+constexpr std::size_t kMaxEntrySize = 256u * 1024 * 1024;
 
 char Fold(char c) {
   if (c == '\\') return '/';
@@ -97,6 +99,7 @@ bool CZipReader::Unpack(int index, std::vector<unsigned char>& out) const {
   out.clear();
   if (archive_ == nullptr || index < 0 || index >= GetEntryCount()) return false;
   std::size_t size = GetEntrySize(index);
+  if (size > kMaxEntrySize) return false;
   zip_file_t* f = zip_fopen_index(archive_, static_cast<zip_uint64_t>(index), 0);
   if (f == nullptr) return false;
   out.resize(size);

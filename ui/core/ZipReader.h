@@ -31,7 +31,8 @@ class CZipReader {
   // Unpacked size; 0 for a bad index.
   std::size_t GetEntrySize(int index) const;
   bool IsDirectory(int index) const;
-  // Unpacks one entry; false (out emptied) when it cannot be read or fails its CRC.
+  // Unpacks one entry; false (out emptied) when it cannot be read, fails its CRC or claims
+  // more than 256 MiB.
   bool Unpack(int index, std::vector<unsigned char>& out) const;
 
   // The skin's look-up rule: "\" is "/", letter case is ignored, names of 256 characters

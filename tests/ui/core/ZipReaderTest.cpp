@@ -78,6 +78,31 @@ TEST(ZipReaderTest, RejectsDamagedArchivesAndEntries) {
   EXPECT_TRUE(out.empty());
 }
 
+TEST(ZipReaderTest, AnEntryClaimingAHugeSizeIsNotUnpacked) {
+  kvtest::TempDir dir;
+  kvtest::WriteFile(dir / "small.bin", "0123456789");
+  std::string zip = (dir / "a.zip").string();
+  std::string cmd = "cd '" + dir.path().string() + "' && zip -q -X -0 '" + zip + "' small.bin";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  std::string bytes = kvtest::ReadFile(zip);
+  // Both headers claim 4 GiB less 16 bytes for the 10 stored bytes.
+  auto patch = [&](const char* signature, std::size_t offset) {
+    std::size_t at = bytes.find(signature);
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at + offset, 4, "\xF0\xFF\xFF\xFF", 4);
+  };
+  patch("PK\x03\x04", 22);
+  patch("PK\x01\x02", 24);
+  CZipReader r;
+  ASSERT_TRUE(r.OpenMemory(bytes.data(), bytes.size()));
+  int index = r.Find("small.bin");
+  ASSERT_GE(index, 0);
+  EXPECT_EQ(r.GetEntrySize(index), 0xFFFFFFF0u);
+  std::vector<unsigned char> out{1};
+  EXPECT_FALSE(r.Unpack(index, out));
+  EXPECT_TRUE(out.empty());
+}
+
 TEST(ZipReaderTest, SkinResourcesFallBackToDiskForImagesOnly) {
   kvtest::TempDir dir;
   std::string zip = MakeZip(dir);
