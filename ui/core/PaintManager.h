@@ -57,6 +57,9 @@ class CPaintManagerUI {
   // --- Window attributes read from the skin's root element
   UiSize GetInitSize() const { return initSize_; }
   void SetInitSize(UiSize size) { initSize_ = size; }
+  // "mininfo"; the window's smallest client size, the initial size when not given.
+  UiSize GetMinInfo() const { return minInfo_.cx > 0 || minInfo_.cy > 0 ? minInfo_ : initSize_; }
+  void SetMinInfo(UiSize size) { minInfo_ = size; }
   const UiRect& GetSizeBox() const { return sizeBox_; }
   void SetSizeBox(const UiRect& box) { sizeBox_ = box; }
   // left and right are margins, top and bottom distances from the top ("0,0,0,290").
@@ -135,6 +138,7 @@ class CPaintManagerUI {
   UiColor linkHoverColor_ = 0xFFD3215F;
 
   UiSize initSize_;
+  UiSize minInfo_{0, 0};
   UiRect sizeBox_;
   UiRect caption_;
 

@@ -95,6 +95,8 @@ class Builder {
     for (const auto& [k, v] : window.attributes) {
       if (k == L"size")
         manager_.SetInitSize(ParseSize(v));
+      else if (k == L"mininfo")
+        manager_.SetMinInfo(ParseSize(v));
       else if (k == L"sizebox")
         manager_.SetSizeBox(ParseRect(v));
       else if (k == L"caption")

@@ -95,7 +95,10 @@ class IHostWindow {
   virtual void SetTitle(const std::wstring& title) = 0;
   // Window icon from encoded image bytes (PNG); false when they cannot be decoded.
   virtual bool SetIcon(const unsigned char* data, std::size_t size) = 0;
+  // Clamped to the minimum client size.
   virtual void SetClientSize(UiSize size) = 0;
+  // Neither the user's resizing nor SetClientSize makes the client area smaller than this.
+  virtual void SetMinClientSize(UiSize size) = 0;
   virtual UiSize GetClientSize() const = 0;
   // Screen position of the window's top-left corner.
   virtual UiPoint GetPosition() const = 0;

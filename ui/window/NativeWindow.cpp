@@ -40,6 +40,10 @@ void CNativeWindow::ResizeClient(int cx, int cy) {
   if (IsWindow() && cx > 0 && cy > 0) host_->SetClientSize(UiSize{cx, cy});
 }
 
+void CNativeWindow::SetMinClientSize(int cx, int cy) {
+  if (IsWindow()) host_->SetMinClientSize(UiSize{cx, cy});
+}
+
 UiSize CNativeWindow::GetClientSize() const {
   return host_ ? host_->GetClientSize() : UiSize{};
 }

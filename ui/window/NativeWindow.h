@@ -29,7 +29,10 @@ class CNativeWindow : public IHostWindowClient {
   // UI thread.
   void ShowWindow(bool show = true);
   void CenterWindow();
+  // Never below the minimum client size.
   void ResizeClient(int cx, int cy);
+  // The smallest client area the user can resize the window to.
+  void SetMinClientSize(int cx, int cy);
   UiSize GetClientSize() const;
   void Minimize();
   // Shows a hidden or minimised window and raises it (a second start asks for this).

@@ -163,6 +163,9 @@ bool SkinWindowBase::OnCreate() {
   });
   UiSize size = m_pm.GetInitSize();
   if (size.cx > 0 && size.cy > 0) ResizeClient(size.cx, size.cy);
+  // Below the skin's own size the fixed rows would overlap.
+  UiSize least = m_pm.GetMinInfo();
+  SetMinClientSize(least.cx, least.cy);
   m_pm.SetClientSize(GetClientSize());
   InitWindow();
   return true;

@@ -126,6 +126,28 @@ TEST_F(GtkHostTest, RealWindowOpensCentredAtTheSkinSize) {
   EXPECT_EQ(window_->GetPaintManager().GetClientSize().cy, 435);
 }
 
+TEST_F(GtkHostTest, TheSizeBoxResizesButNotBelowTheSkinSize) {
+  // Dragging the bottom-right corner outwards grows the window...
+  uitest::RunX(*g_display, "xdotool mousemove --window " + xid_ +
+                               " 648 358 mousedown 1 mousemove_relative --sync 40 30");
+  PumpFor(std::chrono::milliseconds(200));
+  uitest::RunX(*g_display, "xdotool mouseup 1");
+  EXPECT_TRUE(PumpUntil([&] { return Geometry().find("690x390") != std::string::npos; }))
+      << Geometry();
+  // ...inwards it stops at the skin's size, and so does a resize by the program.
+  uitest::RunX(*g_display, "xdotool mousemove --window " + xid_ +
+                               " 688 388 mousedown 1 mousemove_relative --sync -- -300 -200");
+  PumpFor(std::chrono::milliseconds(200));
+  uitest::RunX(*g_display, "xdotool mouseup 1");
+  EXPECT_TRUE(PumpUntil([&] { return Geometry().find("650x360") != std::string::npos; }))
+      << Geometry();
+  window_->ResizeClient(300, 200);
+  PumpFor(std::chrono::milliseconds(200));
+  EXPECT_NE(Geometry().find("650x360"), std::string::npos) << Geometry();
+  EXPECT_EQ(window_->GetClientSize().cx, 650);
+  EXPECT_EQ(window_->GetPaintManager().GetClientSize().cy, 360);
+}
+
 TEST_F(GtkHostTest, InjectedClickOnTheFoldBoxReachesTheHandler) {
   window_->TakeEvents();
   uitest::RunX(*g_display, "xdotool mousemove --window " + xid_ + " 529 336 click 1");

@@ -71,6 +71,16 @@ TEST_F(SkinLayoutTest, CustomPanelUnfoldsBelowThePage) {
   EXPECT_EQ(Pos(L"customLayout"), (UiRect{1, 313, 649, 359}));
 }
 
+TEST_F(SkinLayoutTest, TheClientAreaNeverShrinksBelowTheSkinSize) {
+  Open(L"skin.xml");
+  window_->ResizeClient(300, 500);
+  EXPECT_EQ(window_->GetClientSize().cx, 650);
+  EXPECT_EQ(window_->GetClientSize().cy, 500);
+  window_->ResizeClient(700, 100);
+  EXPECT_EQ(pm().GetClientSize().cx, 700);
+  EXPECT_EQ(pm().GetClientSize().cy, 360);
+}
+
 TEST_F(SkinLayoutTest, BannerPageAndDots) {
   Open(L"skin.xml");
   auto* tab = dynamic_cast<CTabLayoutUI*>(pm().FindControl(L"switch"));

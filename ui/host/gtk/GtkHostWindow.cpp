@@ -2,6 +2,8 @@
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
+
 #include "ui/core/Utf.h"
 
 namespace SkinUI {
@@ -286,11 +288,22 @@ bool CGtkHostWindow::SetIcon(const unsigned char* data, std::size_t size) {
 
 void CGtkHostWindow::SetClientSize(UiSize size) {
   if (size.cx <= 0 || size.cy <= 0) return;
+  size = UiSize{std::max(size.cx, min_.cx), std::max(size.cy, min_.cy)};
   size_ = size;
   gtk_window_set_default_size(GTK_WINDOW(window_), size.cx, size.cy);
   gtk_window_resize(GTK_WINDOW(window_), size.cx, size.cy);
   client_.OnHostResize(size_);
   Invalidate();
+}
+
+void CGtkHostWindow::SetMinClientSize(UiSize size) {
+  min_ = UiSize{std::max(0, size.cx), std::max(0, size.cy)};
+  // The drawing area fills the undecorated window, so window and client sizes are one.
+  GdkGeometry geometry{};
+  geometry.min_width = min_.cx;
+  geometry.min_height = min_.cy;
+  gtk_window_set_geometry_hints(GTK_WINDOW(window_), nullptr, &geometry, GDK_HINT_MIN_SIZE);
+  if (size_.cx < min_.cx || size_.cy < min_.cy) SetClientSize(size_);
 }
 
 UiPoint CGtkHostWindow::GetPosition() const {

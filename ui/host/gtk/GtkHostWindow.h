@@ -20,6 +20,7 @@ class CGtkHostWindow : public IHostWindow {
   void SetTitle(const std::wstring& title) override;
   bool SetIcon(const unsigned char* data, std::size_t size) override;
   void SetClientSize(UiSize size) override;
+  void SetMinClientSize(UiSize size) override;
   UiSize GetClientSize() const override { return size_; }
   UiPoint GetPosition() const override;
   void Move(UiPoint topLeft) override;
@@ -51,6 +52,7 @@ class CGtkHostWindow : public IHostWindow {
   GtkWidget* window_ = nullptr;
   GtkWidget* area_ = nullptr;
   UiSize size_;
+  UiSize min_{0, 0};
   bool minimized_ = false;
   bool maximized_ = false;
   bool pressInFrame_ = false;

@@ -2,6 +2,7 @@
 
 #include <cairo.h>
 
+#include <algorithm>
 #include <future>
 
 #include "ui/render/ImageCache.h"
@@ -30,8 +31,13 @@ bool CHeadlessWindow::SetIcon(const unsigned char* data, std::size_t size) {
 
 void CHeadlessWindow::SetClientSize(UiSize size) {
   if (size.cx <= 0 || size.cy <= 0) return;
-  size_ = size;
+  size_ = UiSize{std::max(size.cx, min_.cx), std::max(size.cy, min_.cy)};
   client_.OnHostResize(size_);
+}
+
+void CHeadlessWindow::SetMinClientSize(UiSize size) {
+  min_ = UiSize{std::max(0, size.cx), std::max(0, size.cy)};
+  if (size_.cx < min_.cx || size_.cy < min_.cy) SetClientSize(size_);
 }
 
 void CHeadlessWindow::CenterOnWorkArea() {

@@ -33,6 +33,7 @@ class CHeadlessWindow : public IHostWindow {
   void SetTitle(const std::wstring& title) override { title_ = title; }
   bool SetIcon(const unsigned char* data, std::size_t size) override;
   void SetClientSize(UiSize size) override;
+  void SetMinClientSize(UiSize size) override;
   UiSize GetClientSize() const override { return size_; }
   UiPoint GetPosition() const override { return position_; }
   void Move(UiPoint topLeft) override { position_ = topLeft; }
@@ -101,6 +102,7 @@ class CHeadlessWindow : public IHostWindow {
   IHostWindowClient& client_;
   std::wstring title_;
   UiSize size_;
+  UiSize min_{0, 0};
   UiPoint position_;
   bool visible_ = false;
   bool minimized_ = false;
