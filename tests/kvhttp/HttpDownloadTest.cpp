@@ -124,6 +124,12 @@ TEST_F(DriverTest, ErrorsAndRefusals) {
   DownloadRequest missing = Request(nginx_.Url("/none.bin"), dir_ / "none.exe", events);
   EXPECT_FALSE(RunHttpDownload(missing, Record, nullptr));
   EXPECT_EQ(events.Copy().back()[1], kDownloadResultError);
+  // A finished file that cannot be put at the save path is no success.
+  fs::create_directories(dir_ / "taken.exe" / "inside");
+  DownloadRequest blocked = Request(nginx_.Url("/b.bin?blocked"), dir_ / "taken.exe", events);
+  EXPECT_FALSE(RunHttpDownload(blocked, Record, nullptr));
+  EXPECT_EQ(events.Copy().back()[1], kDownloadResultError);
+  EXPECT_TRUE(kvtest::ReadFile(dir_ / "taken.exe.tmp") == content_);
   // A driver without a callback sends nothing and still works.
   DownloadRequest quiet = Request(nginx_.Url("/a.bin"), dir_ / "quiet.exe", events);
   const auto before = events.Copy().size();
