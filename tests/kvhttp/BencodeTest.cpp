@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "kvhttp/Bencode.h"
+
+#include <gtest/gtest.h>
 
 namespace kvhttp {
 namespace {

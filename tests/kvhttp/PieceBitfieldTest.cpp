@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "kvhttp/PieceBitfield.h"
+
+#include <gtest/gtest.h>
 
 namespace kvhttp {
 namespace {

@@ -1,8 +1,8 @@
+#include "kvhttp/RangeSet.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
-
-#include "kvhttp/RangeSet.h"
 
 namespace kvhttp {
 namespace {

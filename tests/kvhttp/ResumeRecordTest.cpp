@@ -1,8 +1,9 @@
+#include "kvhttp/ResumeRecord.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "kvhttp/ResumeRecord.h"
 #include "kvhttp/detail/PathText.h"
 #include "tests/support/TestSupport.h"
 

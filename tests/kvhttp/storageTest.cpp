@@ -1,10 +1,11 @@
+#include "kvhttp/storage.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "kvhttp/PositionedFile.h"
 #include "kvhttp/detail/PathText.h"
-#include "kvhttp/storage.h"
 #include "tests/support/TestSupport.h"
 
 namespace kvhttp {
