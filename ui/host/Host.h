@@ -146,7 +146,9 @@ class IHostBackend {
   virtual void Post(std::function<void()> task) = 0;
   virtual bool IsUiThread() const = 0;
 
-  // Any thread; a worker blocks until the UI thread's box is answered. owner may be null.
+  // Any thread; a worker blocks until the UI thread's box is answered, and gets the box's
+  // dismiss answer when the backend goes away first. owner may be null, or gone by the time
+  // the box is shown (it is then shown without one).
   virtual int MessageBox(IHostWindow* owner, const std::wstring& text, const std::wstring& caption,
                          unsigned flags) = 0;
   // UI thread. True with the chosen folder, false when cancelled.

@@ -344,6 +344,21 @@ TEST_F(NotifyTest, WorkersPostInOrderAndWaitForMessageBoxes) {
   EXPECT_EQ(window_->MessageBox(L"q", L"t", MB_OKCANCEL), IDCANCEL);
 }
 
+TEST_F(NotifyTest, AWorkerWaitingOnABoxOfAVanishedBackendGetsTheDismissAnswer) {
+  auto backend = std::make_unique<CHeadlessBackend>();
+  std::atomic<int> result{0};
+  std::thread worker(
+      [&, b = backend.get()] { result = b->MessageBox(nullptr, L"q", L"t", MB_YESNO); });
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (backend->PendingTasks() == 0 && std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_EQ(backend->PendingTasks(), 1u);
+  backend.reset();
+  worker.join();
+  EXPECT_EQ(result, IDNO);
+}
+
 TEST_F(NotifyTest, TimersByIdReplaceAndStop) {
   window_->SetTimer(11, 5000);
   window_->SetTimer(11, 10);

@@ -50,14 +50,18 @@ GtkMessageType MessageTypeOf(unsigned flags) {
 }
 
 GtkWindow* ParentOf(IHostWindow* owner) {
-  auto* w = dynamic_cast<CGtkHostWindow*>(owner);
-  return w ? w->gtkWindow() : nullptr;
+  return CGtkHostWindow::LiveGtkWindow(owner);
 }
 
 class CGtkBackend : public IHostBackend {
  public:
   CGtkBackend() : uiThread_(std::this_thread::get_id()), loop_(g_main_loop_new(nullptr, FALSE)) {}
-  ~CGtkBackend() override { g_main_loop_unref(loop_); }
+  ~CGtkBackend() override {
+    // Idle sources still queued would run on a backend that is gone.
+    while (g_idle_remove_by_data(this)) {
+    }
+    g_main_loop_unref(loop_);
+  }
 
   std::unique_ptr<IHostWindow> CreateHostWindow(IHostWindowClient& client,
                                                 const HostWindowParams& params) override {
@@ -105,10 +109,15 @@ class CGtkBackend : public IHostBackend {
     if (IsUiThread()) return RunMessageBox(owner, text, caption, flags);
     auto promise = std::make_shared<std::promise<int>>();
     std::future<int> result = promise->get_future();
-    Post([this, promise, owner, text, caption, flags] {
+    // The task holds the only promise: dropping it unanswered breaks the wait below.
+    Post([promise = std::move(promise), owner, text, caption, flags] {
       promise->set_value(RunMessageBox(owner, text, caption, flags));
     });
-    return result.get();
+    try {
+      return result.get();
+    } catch (const std::future_error&) {
+      return MessageBoxDismissResult(flags);  // the UI thread went away without showing it
+    }
   }
 
   bool PickFolder(IHostWindow* owner, const std::wstring& title, std::wstring& folder) override {

@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <set>
 
 #include "ui/core/Utf.h"
 
@@ -222,8 +223,22 @@ struct CGtkHostWindow::Callbacks {
   }
 };
 
+namespace {
+// The windows alive on the UI thread.
+std::set<const IHostWindow*>& LiveWindows() {
+  static std::set<const IHostWindow*> windows;
+  return windows;
+}
+}  // namespace
+
+GtkWindow* CGtkHostWindow::LiveGtkWindow(const IHostWindow* w) {
+  if (w == nullptr || LiveWindows().count(w) == 0) return nullptr;
+  return static_cast<const CGtkHostWindow*>(w)->gtkWindow();
+}
+
 CGtkHostWindow::CGtkHostWindow(IHostWindowClient& client, const HostWindowParams& params)
     : client_(client), size_(params.clientSize) {
+  LiveWindows().insert(this);
   window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   g_object_ref_sink(window_);
   gtk_window_set_decorated(GTK_WINDOW(window_), FALSE);
@@ -256,6 +271,7 @@ CGtkHostWindow::CGtkHostWindow(IHostWindowClient& client, const HostWindowParams
 }
 
 CGtkHostWindow::~CGtkHostWindow() {
+  LiveWindows().erase(this);
   for (auto& [id, source] : timers_) g_source_remove(source);
   timers_.clear();
   g_signal_handlers_disconnect_by_data(area_, this);

@@ -17,6 +17,10 @@ class CGtkHostWindow : public IHostWindow {
   CGtkHostWindow(IHostWindowClient& client, const HostWindowParams& params);
   ~CGtkHostWindow() override;
 
+  // UI thread: the GTK window of `w` while it exists, else null. A box asked for by a worker
+  // is shown later, when its owner may be gone.
+  static GtkWindow* LiveGtkWindow(const IHostWindow* w);
+
   void SetTitle(const std::wstring& title) override;
   bool SetIcon(const unsigned char* data, std::size_t size) override;
   void SetClientSize(UiSize size) override;

@@ -239,6 +239,11 @@ bool CHeadlessBackend::IsUiThread() const {
   return std::this_thread::get_id() == uiThread_;
 }
 
+std::size_t CHeadlessBackend::PendingTasks() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return queue_.size();
+}
+
 int CHeadlessBackend::RunPending() {
   int total = 0;
   while (true) {
@@ -280,8 +285,13 @@ int CHeadlessBackend::MessageBox(IHostWindow* owner, const std::wstring& text,
   if (req.onUiThread) return answer();
   auto promise = std::make_shared<std::promise<int>>();
   std::future<int> result = promise->get_future();
-  Post([promise, answer] { promise->set_value(answer()); });
-  return result.get();
+  // The task holds the only promise: dropping it unanswered breaks the wait below.
+  Post([promise = std::move(promise), answer] { promise->set_value(answer()); });
+  try {
+    return result.get();
+  } catch (const std::future_error&) {
+    return MessageBoxDismissResult(req.flags);  // the backend went away without showing it
+  }
 }
 
 bool CHeadlessBackend::PickFolder(IHostWindow*, const std::wstring& title, std::wstring& folder) {

@@ -148,6 +148,8 @@ class CHeadlessBackend : public IHostBackend {
   void SetFolderAnswerer(std::function<bool(const std::wstring& title, std::wstring& folder)> f);
   std::vector<std::wstring> GetFolderPickerTitles() const;
 
+  // Any thread: posted tasks not yet run.
+  std::size_t PendingTasks() const;
   // UI thread: runs the posted tasks and due timers that are ready now; returns how many ran.
   int RunPending();
   // UI thread: runs the loop until done() holds or the time is up; false on time-out.
