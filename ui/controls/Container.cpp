@@ -1,5 +1,7 @@
 #include "ui/controls/Container.h"
 
+#include <algorithm>
+
 #include "ui/core/PaintManager.h"
 #include "ui/render/RenderContext.h"
 
@@ -16,6 +18,54 @@ int Share(int space, int n, int index) {
   if (n <= 0 || space <= 0) return 0;
   int base = space / n;
   return base + (index < space % n ? 1 : 0);
+}
+
+enum class Axis { kVertical, kHorizontal };
+
+// Clamped so that skin values summed up stay far from int overflow.
+int Clamp(long long v) {
+  return static_cast<int>(std::clamp<long long>(v, -(1LL << 30), 1LL << 30));
+}
+
+// Places the flow children one after another along the axis: fixed sizes are kept (even
+// where they overflow; the container clips), the rest is shared by the others.
+void LayoutAlong(std::vector<std::unique_ptr<CControlUI>>& items, const UiRect& inner,
+                 int childPadding, Axis axis) {
+  bool vertical = axis == Axis::kVertical;
+  auto along = [vertical](const CControlUI* c) {
+    return vertical ? c->GetFixedHeight() : c->GetFixedWidth();
+  };
+  auto across = [vertical](const CControlUI* c) {
+    return vertical ? c->GetFixedWidth() : c->GetFixedHeight();
+  };
+  int count = 0;
+  int flexible = 0;
+  long long fixedTotal = 0;
+  for (auto& c : items) {
+    if (!InFlow(c.get())) continue;
+    ++count;
+    if (along(c.get()) > 0)
+      fixedTotal += along(c.get());
+    else
+      ++flexible;
+  }
+  long long padding = count > 1 ? static_cast<long long>(childPadding) * (count - 1) : 0;
+  int length = vertical ? inner.GetHeight() : inner.GetWidth();
+  int breadth = vertical ? inner.GetWidth() : inner.GetHeight();
+  int space = Clamp(length - fixedTotal - padding);
+  long long at = vertical ? inner.top : inner.left;
+  int flexIndex = 0;
+  for (auto& c : items) {
+    if (!InFlow(c.get())) continue;
+    int a = along(c.get()) > 0 ? along(c.get()) : Share(space, flexible, flexIndex++);
+    int b = across(c.get()) > 0 ? across(c.get()) : breadth;
+    int start = Clamp(at);
+    int end = Clamp(at + a);
+    c->SetPos(vertical
+                  ? UiRect{inner.left, start, Clamp(inner.left + static_cast<long long>(b)), end}
+                  : UiRect{start, inner.top, end, Clamp(inner.top + static_cast<long long>(b))});
+    at += static_cast<long long>(a) + childPadding;
+  }
 }
 
 }  // namespace
@@ -128,54 +178,11 @@ void CContainerUI::DoPaint(CRenderContext& ctx) {
 }
 
 void CVerticalLayoutUI::LayoutFlow(const UiRect& inner) {
-  int count = 0;
-  int flexible = 0;
-  int fixedTotal = 0;
-  for (auto& c : items_) {
-    if (!InFlow(c.get())) continue;
-    ++count;
-    if (c->GetFixedHeight() > 0)
-      fixedTotal += c->GetFixedHeight();
-    else
-      ++flexible;
-  }
-  int padding = count > 1 ? childPadding_ * (count - 1) : 0;
-  int space = inner.GetHeight() - fixedTotal - padding;
-  int y = inner.top;
-  int flexIndex = 0;
-  for (auto& c : items_) {
-    if (!InFlow(c.get())) continue;
-    int h = c->GetFixedHeight() > 0 ? c->GetFixedHeight() : Share(space, flexible, flexIndex++);
-    // A fixed size is kept even where it overflows; the container clips it.
-    int w = c->GetFixedWidth() > 0 ? c->GetFixedWidth() : inner.GetWidth();
-    c->SetPos(UiRect{inner.left, y, inner.left + w, y + h});
-    y += h + childPadding_;
-  }
+  LayoutAlong(items_, inner, childPadding_, Axis::kVertical);
 }
 
 void CHorizontalLayoutUI::LayoutFlow(const UiRect& inner) {
-  int count = 0;
-  int flexible = 0;
-  int fixedTotal = 0;
-  for (auto& c : items_) {
-    if (!InFlow(c.get())) continue;
-    ++count;
-    if (c->GetFixedWidth() > 0)
-      fixedTotal += c->GetFixedWidth();
-    else
-      ++flexible;
-  }
-  int padding = count > 1 ? childPadding_ * (count - 1) : 0;
-  int space = inner.GetWidth() - fixedTotal - padding;
-  int x = inner.left;
-  int flexIndex = 0;
-  for (auto& c : items_) {
-    if (!InFlow(c.get())) continue;
-    int w = c->GetFixedWidth() > 0 ? c->GetFixedWidth() : Share(space, flexible, flexIndex++);
-    int h = c->GetFixedHeight() > 0 ? c->GetFixedHeight() : inner.GetHeight();
-    c->SetPos(UiRect{x, inner.top, x + w, inner.top + h});
-    x += w + childPadding_;
-  }
+  LayoutAlong(items_, inner, childPadding_, Axis::kHorizontal);
 }
 
 }  // namespace SkinUI

@@ -71,6 +71,25 @@ TEST_F(SkinLayoutTest, CustomPanelUnfoldsBelowThePage) {
   EXPECT_EQ(Pos(L"customLayout"), (UiRect{1, 313, 649, 359}));
 }
 
+TEST_F(SkinLayoutTest, HugeSizesInASkinDoNotWrapAround) {
+  kvtest::TempDir dir;
+  kvtest::WriteFile(dir / "skin.xml",
+                    "<Window size=\"100,50\"><HorizontalLayout childpadding=\"2000000000\">"
+                    "<Control name=\"a\" width=\"2000000000\"/><Control name=\"b\" "
+                    "width=\"2000000000\"/><Control name=\"c\" width=\"2000000000\"/>"
+                    "<Control name=\"d\"/></HorizontalLayout></Window>");
+  RecordingWindow w(UILIB_FILE, FromUtf8(dir.path().string()), L"skin.xml");
+  ASSERT_TRUE(w.Create(L"x")) << w.loadError;
+  w.GetPaintManager().EnsureLayout();
+  int last = -1;
+  for (const wchar_t* name : {L"a", L"b", L"c", L"d"}) {
+    UiRect r = w.GetPaintManager().FindControl(name)->GetPos();
+    EXPECT_GE(r.left, last) << name;
+    EXPECT_GE(r.right, r.left) << name;
+    last = r.left;
+  }
+}
+
 TEST_F(SkinLayoutTest, TheClientAreaNeverShrinksBelowTheSkinSize) {
   Open(L"skin.xml");
   window_->ResizeClient(300, 500);
