@@ -1,5 +1,7 @@
 #include "ui/core/Utf.h"
 
+#include <cwctype>
+
 namespace SkinUI {
 
 std::string ToUtf8(std::wstring_view text) {
@@ -73,6 +75,16 @@ std::wstring FromUtf8(std::string_view text) {
     i += static_cast<std::size_t>(extra) + 1;
   }
   return out;
+}
+
+bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace SkinUI

@@ -9,5 +9,7 @@ namespace SkinUI {
 std::string ToUtf8(std::wstring_view text);
 // Invalid sequences become U+FFFD rather than being dropped.
 std::wstring FromUtf8(std::string_view text);
+// Equal when letter case is ignored (the locale's case mapping). Any thread.
+bool EqualsNoCase(std::wstring_view a, std::wstring_view b);
 
 }  // namespace SkinUI

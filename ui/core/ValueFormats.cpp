@@ -3,6 +3,8 @@
 #include <cwctype>
 #include <vector>
 
+#include "ui/core/Utf.h"
+
 namespace SkinUI {
 namespace {
 
@@ -31,16 +33,6 @@ std::vector<int> ParseInts(std::wstring_view text) {
     i = comma + 1;
   }
   return out;
-}
-
-bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
 }
 
 }  // namespace

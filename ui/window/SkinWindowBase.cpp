@@ -18,16 +18,6 @@ std::wstring& ResourcePath() {
   return path;
 }
 
-bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::towlower(static_cast<wint_t>(a[i])) != std::towlower(static_cast<wint_t>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // Controls that take the mouse even inside the caption area. Check boxes and edits are
 // included: a control the user cannot click would be useless there.
 bool TakesMouseInCaption(const CControlUI* c) {
