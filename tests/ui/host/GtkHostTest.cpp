@@ -3,6 +3,7 @@
 #include <gio/gio.h>
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 
 #include "tests/ui/UiTestSupport.h"
 #include "tests/ui/XvfbDisplay.h"
+#include "ui/core/Utf.h"
 #include "ui/host/gtk/LauncherEntry.h"
 
 namespace SkinUI {
@@ -146,6 +148,33 @@ TEST_F(GtkHostTest, TheSizeBoxResizesButNotBelowTheSkinSize) {
   EXPECT_NE(Geometry().find("650x360"), std::string::npos) << Geometry();
   EXPECT_EQ(window_->GetClientSize().cx, 650);
   EXPECT_EQ(window_->GetPaintManager().GetClientSize().cy, 360);
+}
+
+TEST_F(GtkHostTest, CtrlVAndShiftInsertPasteTheClipboardIntoTheFocusedEdit) {
+  CPaintManagerUI& pm = window_->GetPaintManager();
+  pm.FindControl(L"bottomLayout")->SetAttribute(L"visible", L"true");
+  window_->ResizeClient(650, 435);
+  CControlUI* edit = pm.FindControl(L"edit_path");
+  ASSERT_NE(edit, nullptr);
+  edit->SetText(L"/opt/");
+  pm.SetFocus(edit);
+  GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
+  gtk_clipboard_set_text(clipboard, "Kv\tзагрузка\n", -1);
+  PumpFor(std::chrono::milliseconds(100));
+  window_->TakeEvents();
+  uitest::RunX(*g_display, "xdotool windowfocus --sync " + xid_ + " key ctrl+v");
+  EXPECT_TRUE(PumpUntil([&] { return edit->GetText() == L"/opt/Kvзагрузка"; }))
+      << ToUtf8(edit->GetText());
+  uitest::RunX(*g_display, "xdotool windowfocus --sync " + xid_ + " key shift+Insert");
+  EXPECT_TRUE(PumpUntil([&] { return edit->GetText() == L"/opt/KvзагрузкаKvзагрузка"; }))
+      << ToUtf8(edit->GetText());
+  bool changed = false;
+  for (auto& e : window_->events) changed = changed || e.type == L"textchanged";
+  EXPECT_TRUE(changed);
+  // A plain "v" is still just typed.
+  uitest::RunX(*g_display, "xdotool windowfocus --sync " + xid_ + " key v");
+  EXPECT_TRUE(PumpUntil([&] { return edit->GetText() == L"/opt/KvзагрузкаKvзагрузкаv"; }))
+      << ToUtf8(edit->GetText());
 }
 
 TEST_F(GtkHostTest, InjectedClickOnTheFoldBoxReachesTheHandler) {

@@ -16,6 +16,14 @@ struct TimerData {
   int id;
 };
 
+bool IsPaste(guint keyval, unsigned mods) {
+  bool ctrlV = (keyval == GDK_KEY_v || keyval == GDK_KEY_V) && (mods & kModControl) != 0 &&
+               (mods & kModAlt) == 0;
+  bool shiftInsert = (keyval == GDK_KEY_Insert || keyval == GDK_KEY_KP_Insert) &&
+                     (mods & kModShift) != 0 && (mods & (kModControl | kModAlt)) == 0;
+  return ctrlV || shiftInsert;
+}
+
 Key MapKey(guint keyval) {
   switch (keyval) {
     case GDK_KEY_Tab:
@@ -191,6 +199,10 @@ struct CGtkHostWindow::Callbacks {
     Key key = MapKey(e->keyval);
     unsigned mods = MapModifiers(e->state);
     w->client_.OnHostKeyDown(key, mods);
+    if (IsPaste(e->keyval, mods)) {
+      w->PasteClipboard();
+      return TRUE;
+    }
     gunichar ch = gdk_keyval_to_unicode(e->keyval);
     if (ch >= 0x20 && ch != 0x7F && (mods & (kModControl | kModAlt)) == 0) {
       w->client_.OnHostChar(static_cast<wchar_t>(ch));
@@ -320,6 +332,19 @@ void CGtkHostWindow::SetMinClientSize(UiSize size) {
   geometry.min_height = min_.cy;
   gtk_window_set_geometry_hints(GTK_WINDOW(window_), nullptr, &geometry, GDK_HINT_MIN_SIZE);
   if (size_.cx < min_.cx || size_.cy < min_.cy) SetClientSize(size_);
+}
+
+void CGtkHostWindow::PasteClipboard() {
+  GtkClipboard* clipboard = gtk_widget_get_clipboard(area_, GDK_SELECTION_CLIPBOARD);
+  gchar* text = gtk_clipboard_wait_for_text(clipboard);
+  if (text == nullptr) return;
+  std::wstring wide = FromUtf8(text);
+  g_free(text);
+  // Typed in as characters: line breaks and other control characters of the pasted text
+  // have no place in a one-line field.
+  for (wchar_t ch : wide) {
+    if (ch >= 0x20 && ch != 0x7F) client_.OnHostChar(ch);
+  }
 }
 
 UiPoint CGtkHostWindow::GetPosition() const {

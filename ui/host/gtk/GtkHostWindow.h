@@ -20,6 +20,8 @@ class CGtkHostWindow : public IHostWindow {
   // UI thread: the GTK window of `w` while it exists, else null. A box asked for by a worker
   // is shown later, when its owner may be gone.
   static GtkWindow* LiveGtkWindow(const IHostWindow* w);
+  // Ctrl+V and Shift+Insert type the clipboard's text into the focused control.
+  void PasteClipboard();
 
   void SetTitle(const std::wstring& title) override;
   bool SetIcon(const unsigned char* data, std::size_t size) override;
