@@ -2,8 +2,11 @@
 
 #include <cairo.h>
 
+#include <cstdlib>
+
 #include "ui/core/Notify.h"
 #include "ui/core/PaintManager.h"
+#include "ui/render/RenderContext.h"
 
 namespace SkinUI {
 
@@ -51,6 +54,8 @@ void CEditUI::DoEvent(TEventUI& event) {
       Invalidate();
       return;
     case EventType::kButtonDown:
+      PlaceCaretAt(event.ptMouse.x);
+      return;
     case EventType::kButtonUp:
     case EventType::kMouseMove:
     case EventType::kMouseEnter:
@@ -109,6 +114,33 @@ void CEditUI::DoEvent(TEventUI& event) {
   CLabelUI::DoEvent(event);
 }
 
+void CEditUI::PlaceCaretAt(int x) {
+  UiRect rc = rcItem_.Deflated(textPadding_);
+  std::size_t best = text_.size();
+  if (!text_.empty() && manager_ != nullptr) {
+    // Measured as the text is drawn, on a scratch surface: a press can come before a paint.
+    cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+    cairo_t* cr = cairo_create(scratch);
+    {
+      CRenderContext ctx(cr, *manager_);
+      int origin = rc.left - shift_;
+      int bestDistance = std::abs(x - origin);
+      best = 0;
+      for (std::size_t i = 1; i <= text_.size(); ++i) {
+        int d = std::abs(x - (origin + ctx.MeasureText(text_.substr(0, i), font_)));
+        if (d < bestDistance) {
+          bestDistance = d;
+          best = i;
+        }
+      }
+    }
+    cairo_destroy(cr);
+    cairo_surface_destroy(scratch);
+  }
+  caret_ = best;
+  Invalidate();
+}
+
 void CEditUI::PaintText(CRenderContext& ctx) {
   UiRect rc = rcItem_.Deflated(textPadding_);
   if (rc.IsEmpty()) return;
@@ -122,6 +154,7 @@ void CEditUI::PaintText(CRenderContext& ctx) {
   // Long texts scroll so that the caret stays in view.
   int shift = 0;
   if (caretX > rc.right - 1) shift = caretX - (rc.right - 1);
+  shift_ = shift;
   ctx.PushClip(rc);
   if (!text_.empty()) {
     UiRect textRc{rc.left - shift, rc.top, rc.left - shift + std::max(textWidth, rc.GetWidth()) + 1,

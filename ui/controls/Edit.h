@@ -1,4 +1,5 @@
-// A one-line text box drawn by the toolkit itself: caret, typing, read-only mode, a border
+// A one-line text box drawn by the toolkit itself: caret (placed by a press), typing, pasting
+// through the host, read-only mode, a border
 // that changes colour with the focus. Sends "textchanged" for user edits and "return" for
 // Enter. UI thread.
 #pragma once
@@ -28,10 +29,13 @@ class CEditUI : public CLabelUI {
 
  private:
   void UserEdit(std::wstring text, std::size_t caret);
+  // A press puts the caret at the character boundary nearest to x.
+  void PlaceCaretAt(int x);
 
   bool readOnly_ = false;
   int maxChar_ = 255;
   std::size_t caret_ = 0;
+  int shift_ = 0;  // how far a long text was scrolled left when last painted
 };
 
 }  // namespace SkinUI

@@ -197,6 +197,30 @@ TEST_F(NotifyTest, EditTypingReturnAndReadOnly) {
   EXPECT_EQ(pm().GetFocus(), nullptr);
 }
 
+TEST_F(NotifyTest, APressPutsTheEditCaretWhereItLands) {
+  Find(L"bottomLayout")->SetVisible(true);
+  window_->ResizeClient(650, 435);
+  auto* edit = Find<CEditUI>(L"edit_path");
+  edit->SetText(L"/opt/korvana/app");
+  pm().EnsureLayout();
+  UiRect r = edit->GetPos();
+  int y = (r.top + r.bottom) / 2;
+  host().Click(r.left + 2, y);
+  EXPECT_EQ(edit->GetCaret(), 0u);
+  host().TypeText(L"~");
+  EXPECT_EQ(edit->GetText(), L"~/opt/korvana/app");
+  host().Click(r.right - 3, y);
+  EXPECT_EQ(edit->GetCaret(), edit->GetText().size());
+  // Somewhere inside the text: strictly between the ends, and further right goes further.
+  host().Click(r.left + 40, y);
+  std::size_t near = edit->GetCaret();
+  host().Click(r.left + 80, y);
+  std::size_t far = edit->GetCaret();
+  EXPECT_GT(near, 0u);
+  EXPECT_GT(far, near);
+  EXPECT_LT(far, edit->GetText().size());
+}
+
 // The application reacts to the path box's focus by opening a dialog and moving the focus to
 // the browse button; the press that gave the focus must not stay captured by the box.
 class FocusMovingWindow : public RecordingWindow {
