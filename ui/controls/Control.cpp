@@ -11,6 +11,14 @@ CControlUI::~CControlUI() {
   if (manager_ != nullptr) manager_->ForgetControl(this);
 }
 
+bool CControlUI::SetTimer(int id, unsigned intervalMs) {
+  return manager_ != nullptr && manager_->SetTimer(this, id, intervalMs);
+}
+
+void CControlUI::KillTimer(int id) {
+  if (manager_ != nullptr) manager_->KillTimer(this, id);
+}
+
 void CControlUI::SetText(const std::wstring& text) {
   if (text_ == text) return;
   text_ = text;

@@ -54,6 +54,10 @@ class CControlUI {
   bool IsFocused() const;
   virtual bool IsFocusable() const { return false; }
   void SetFocus();
+  // A timer of this control: each tick sends "timer" with `id` as wParam. False when the
+  // control is not in a window yet.
+  bool SetTimer(int id, unsigned intervalMs);
+  void KillTimer(int id);
 
   // Sets one skin attribute from its text, as the skin file would. Unknown names are ignored.
   virtual void SetAttribute(std::wstring_view name, std::wstring_view value);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 
 #include "ui/controls/Control.h"
 #include "ui/controls/Option.h"
@@ -302,7 +303,49 @@ bool CPaintManagerUI::InSubtree(const CControlUI* node, const CControlUI* root) 
   return false;
 }
 
+void CPaintManagerUI::SetTimerHandlers(std::function<bool(int, unsigned)> start,
+                                       std::function<void(int)> stop) {
+  startTimer_ = std::move(start);
+  stopTimer_ = std::move(stop);
+}
+
+bool CPaintManagerUI::SetTimer(CControlUI* control, int id, unsigned intervalMs) {
+  if (control == nullptr || !startTimer_) return false;
+  KillTimer(control, id);
+  if (nextTimerId_ == std::numeric_limits<int>::max()) nextTimerId_ = kControlTimerBase;
+  int hostId = nextTimerId_++;
+  if (!startTimer_(hostId, intervalMs)) return false;
+  timers_[hostId] = ControlTimer{control, id};
+  return true;
+}
+
+void CPaintManagerUI::KillTimer(CControlUI* control, int id) {
+  for (auto it = timers_.begin(); it != timers_.end(); ++it) {
+    if (it->second.control == control && it->second.id == id) {
+      if (stopTimer_) stopTimer_(it->first);
+      timers_.erase(it);
+      return;
+    }
+  }
+}
+
+bool CPaintManagerUI::OnWindowTimer(int hostId) {
+  auto it = timers_.find(hostId);
+  if (it == timers_.end()) return hostId >= kControlTimerBase;
+  SendNotify(it->second.control, kNotifyTimer, it->second.id);
+  return true;
+}
+
 void CPaintManagerUI::ForgetControl(CControlUI* control) {
+  // A control that goes away takes its timers with it.
+  for (auto it = timers_.begin(); it != timers_.end();) {
+    if (it->second.control == control) {
+      if (stopTimer_) stopTimer_(it->first);
+      it = timers_.erase(it);
+    } else {
+      ++it;
+    }
+  }
   if (focus_ == control) focus_ = nullptr;
   if (hot_ == control) hot_ = nullptr;
   if (captured_ == control) captured_ = nullptr;

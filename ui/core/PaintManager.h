@@ -93,6 +93,17 @@ class CPaintManagerUI {
   void SendNotify(CControlUI* sender, const wchar_t* type, std::intptr_t wParam = 0,
                   std::intptr_t lParam = 0);
 
+  // --- Control timers: each tick sends "timer" from the control with the timer's id as
+  // wParam. They run on the window's timers, under ids from kControlTimerBase up, which the
+  // window sets and kills through `start` and `stop`. Starting an id again replaces it.
+  static constexpr int kControlTimerBase = 0x40000000;
+  void SetTimerHandlers(std::function<bool(int hostId, unsigned intervalMs)> start,
+                        std::function<void(int hostId)> stop);
+  bool SetTimer(CControlUI* control, int id, unsigned intervalMs);
+  void KillTimer(CControlUI* control, int id);
+  // A window timer fired: true when it was a control's (its "timer" went out).
+  bool OnWindowTimer(int hostId);
+
   // --- Input from the host (client coordinates in pixels)
   void OnMouseMove(UiPoint pt);
   void OnMouseLeaveWindow();
@@ -155,6 +166,15 @@ class CPaintManagerUI {
   CControlUI* focus_ = nullptr;
   CControlUI* hot_ = nullptr;
   CControlUI* captured_ = nullptr;
+
+  struct ControlTimer {
+    CControlUI* control;
+    int id;
+  };
+  std::map<int, ControlTimer> timers_;  // by window timer id
+  int nextTimerId_ = kControlTimerBase;
+  std::function<bool(int, unsigned)> startTimer_;
+  std::function<void(int)> stopTimer_;
   UiPoint lastMouse_;
 };
 

@@ -148,6 +148,8 @@ bool SkinWindowBase::OnCreate() {
     return false;
   }
   m_pm.AddNotifier(this);
+  m_pm.SetTimerHandlers([this](int id, unsigned ms) { return SetTimer(id, ms); },
+                        [this](int id) { KillTimer(id); });
   m_pm.SetInvalidateHandler([this] {
     if (IHostWindow* w = GetHostWindow()) w->Invalidate();
   });
@@ -162,6 +164,8 @@ bool SkinWindowBase::OnCreate() {
 }
 
 LRESULT SkinWindowBase::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+  // Control timers are the toolkit's own; the window's handlers never see their ticks.
+  if (msg == WM_TIMER && m_pm.OnWindowTimer(static_cast<int>(wParam))) return 0;
   bool handled = false;
   LRESULT r = MessageHandler(msg, wParam, lParam, handled);
   if (handled) return r;

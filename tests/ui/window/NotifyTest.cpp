@@ -383,6 +383,42 @@ TEST_F(NotifyTest, AWorkerWaitingOnABoxOfAVanishedBackendGetsTheDismissAnswer) {
   EXPECT_EQ(result, IDNO);
 }
 
+TEST_F(NotifyTest, ControlTimersSendTimerFromTheirControlAndEndWithIt) {
+  CControlUI* label = Find(L"label_tip");
+  CControlUI* hide = Find(L"btn_hide");
+  ASSERT_TRUE(label->SetTimer(7, 5000));
+  ASSERT_TRUE(label->SetTimer(7, 10));  // replaces the first
+  ASSERT_TRUE(hide->SetTimer(7, 15));   // same id, another control
+  window_->SetTimer(11, 10);            // a window timer beside them
+  window_->TakeEvents();
+  auto ticks = [&](const wchar_t* name) {
+    int n = 0;
+    for (auto& e : window_->events) {
+      if (e.type == L"timer" && e.sender == name) {
+        ++n;
+        EXPECT_EQ(e.wParam, 7);
+      }
+    }
+    return n;
+  };
+  ASSERT_TRUE(
+      scope_.backend().RunUntil([&] { return ticks(L"label_tip") >= 2 && ticks(L"btn_hide") >= 2; },
+                                std::chrono::seconds(10)));
+  // The window's handler sees only its own timer.
+  for (auto& m : window_->messages) EXPECT_EQ(m.second, 11u);
+  EXPECT_FALSE(window_->messages.empty());
+  label->KillTimer(7);
+  hide->KillTimer(7);
+  window_->KillTimer(11);
+  window_->TakeEvents();
+  scope_.backend().RunUntil([] { return false; }, std::chrono::milliseconds(80));
+  EXPECT_TRUE(window_->TakeEvents().empty());
+  // A window going away with a control timer running leaves nothing behind to fire.
+  ASSERT_TRUE(hide->SetTimer(8, 5));
+  window_.reset();
+  scope_.backend().RunUntil([] { return false; }, std::chrono::milliseconds(40));
+}
+
 TEST_F(NotifyTest, TimersByIdReplaceAndStop) {
   window_->SetTimer(11, 5000);
   window_->SetTimer(11, 10);
