@@ -14,6 +14,8 @@ using boost::system::error_code;
 namespace {
 
 constexpr std::size_t kReadChunk = 16 * 1024;
+// One receive for a body read that finds nothing buffered; callers often ask for far less.
+constexpr std::size_t kBodyFill = 64 * 1024;
 
 bool IsPseudoHeader(const std::string& name) {
   return name == kPath || name == kUrl || name == kRequestMethod || name == kHttpVersion ||
@@ -262,10 +264,34 @@ void http_stream::ReadBody(asio::mutable_buffer buffer, read_handler handler) {
     body_bytes_ += static_cast<std::int64_t>(n);
     return post(std::move(handler), error_code(), n);
   }
-  ReadInto(asio::buffer(buffer.data(), want), [this, handler](const error_code& ec, std::size_t n) {
-    body_bytes_ += static_cast<std::int64_t>(n);
-    handler(ec, n);
-  });
+  // Small reads are served from one larger receive. The receive stops at the end of a message
+  // of known length, so a response that follows on the connection stays in the socket.
+  std::size_t fill = kBodyFill;
+  const std::int64_t known_end =
+      message_length_ >= 0 ? message_length_ : (keep_alive_ ? content_length_ : -1);
+  if (known_end >= 0)
+    fill = static_cast<std::size_t>(
+        std::min<std::int64_t>(known_end - body_bytes_, static_cast<std::int64_t>(fill)));
+  if (fill <= want) {
+    ReadInto(asio::buffer(buffer.data(), want),
+             [this, handler](const error_code& ec, std::size_t n) {
+               body_bytes_ += static_cast<std::int64_t>(n);
+               handler(ec, n);
+             });
+    return;
+  }
+  in_.clear();
+  in_pos_ = 0;
+  in_.resize(fill);
+  ReadInto(asio::buffer(in_.data(), fill),
+           [this, buffer, want, handler](const error_code& ec, std::size_t got) {
+             in_.resize(got);
+             const std::size_t n = std::min(want, got);
+             std::memcpy(buffer.data(), in_.data(), n);
+             Consume(n);
+             body_bytes_ += static_cast<std::int64_t>(n);
+             handler(ec, n);
+           });
 }
 
 void http_stream::ReadChunked(asio::mutable_buffer buffer, read_handler handler) {

@@ -1,10 +1,15 @@
 #include "kvhttp/http_stream.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <openssl/x509_vfy.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <istream>
+#include <thread>
 
 #include "tests/support/TestSupport.h"
 
@@ -116,6 +121,103 @@ TEST_F(HttpStreamNginxTest, RangesOnOneKeepAliveConnection) {
   EXPECT_EQ(ec, boost::system::errc::no_such_file_or_directory);
   EXPECT_EQ(ec.category(), error_category());
   EXPECT_EQ(s.StatusCode(), 404);
+}
+
+// A peer that answers the first request with `answers` in one write: the responses after the
+// first are already on the wire while the first body is read.
+class PipelinedPeer {
+ public:
+  explicit PipelinedPeer(std::string answers) : answers_(std::move(answers)) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&a), len) != 0 ||
+        ::listen(listener_, 1) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+      return;
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~PipelinedPeer() {
+    ::shutdown(listener_, SHUT_RDWR);
+    if (thread_.joinable()) thread_.join();
+    ::close(listener_);
+  }
+  int port() const { return port_; }
+
+ private:
+  void Serve() {
+    const int c = ::accept(listener_, nullptr, nullptr);
+    if (c < 0) return;
+    std::string got;
+    char buf[4096];
+    bool answered = false;
+    for (;;) {
+      const ssize_t n = ::recv(c, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      got.append(buf, static_cast<std::size_t>(n));
+      for (std::size_t end; (end = got.find("\r\n\r\n")) != std::string::npos;) {
+        got.erase(0, end + 4);
+        if (answered) continue;
+        answered = true;
+        for (std::size_t off = 0; off < answers_.size();) {
+          const ssize_t w = ::send(c, answers_.data() + off, answers_.size() - off, MSG_NOSIGNAL);
+          if (w <= 0) break;
+          off += static_cast<std::size_t>(w);
+        }
+      }
+    }
+    ::close(c);
+  }
+
+  std::string answers_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+TEST(HttpStreamKeepAliveTest, SmallReadsStopAtTheEndOfEachMessage) {
+  const std::string first = kvtest::PatternBytes(200 * 1024 + 5, 3);
+  const std::string second = kvtest::PatternBytes(70 * 1024 + 1, 4);
+  auto answer = [](const std::string& body) {
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  };
+  PipelinedPeer peer(answer(first) + answer(second));
+  ASSERT_NE(peer.port(), 0);
+
+  asio::io_context io;
+  http_stream s(io);
+  RequestOptions keep;
+  keep.insert("Connection", "keep-alive");
+  s.SetRequestOptions(keep);
+  error_code ec;
+  s.Open(Url("http://127.0.0.1:" + std::to_string(peer.port()) + "/one"), ec);
+  ASSERT_FALSE(ec) << ec.message();
+
+  // Reads of at most 2 KiB each, as the downloader makes them.
+  auto read_small = [&](std::size_t limit) {
+    std::string body;
+    char buf[2048];
+    for (;;) {
+      const std::size_t n = s.ReadSome(asio::buffer(buf), ec);
+      EXPECT_LE(n, sizeof buf);
+      body.append(buf, n);
+      if (ec || n == 0 || body.size() > limit) break;
+    }
+    return body;
+  };
+  EXPECT_EQ(read_small(first.size()), first);
+  EXPECT_FALSE(ec) << ec.message();
+
+  s.SendRequest(keep, ec);
+  ASSERT_FALSE(ec) << ec.message();
+  EXPECT_EQ(s.StatusCode(), 200);
+  EXPECT_EQ(s.ContentLength(), static_cast<std::int64_t>(second.size()));
+  EXPECT_EQ(read_small(second.size()), second);
+  EXPECT_FALSE(ec) << ec.message();
+  EXPECT_TRUE(s.KeepAlive());
 }
 
 TEST_F(HttpStreamNginxTest, AsynchronousOpenAndReads) {
