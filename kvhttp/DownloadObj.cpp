@@ -14,6 +14,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+bool IsFinal(DownloadTaskState s) {
+  return s == kTaskFinished || s == kTaskFailed || s == kTaskStopped;
+}
+
 // Data first, then the name: a crash right after the move must not leave an empty installer.
 void SyncFile(const fs::path& p) {
   int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
@@ -91,20 +95,20 @@ void DownloadObj::Run() {
   running_ = true;
   DrainEarlierRun();
   try {
-    state_ = kTaskStarting;
+    set_state(kTaskStarting);
     boost::system::error_code ec;
     downloader_->Start(url_, settings_, ec);
     if (ec) throw boost::system::system_error(ec);
-    state_ = kTaskDownloading;
+    set_state(kTaskDownloading);
     io_.run();
     const std::int64_t size = downloader_->FileSize();
     if (size >= 0 && size == downloader_->BytesDownloaded()) {
       boost::system::error_code moveError = FinishFiles();
       SetError(moveError);
-      state_ = moveError ? kTaskFailed : kTaskFinished;
+      set_state(moveError ? kTaskFailed : kTaskFinished);
     } else {
       SetError(downloader_->LastError());
-      state_ = kTaskStopped;
+      set_state(kTaskStopped);
     }
   } catch (const boost::system::system_error& e) {
     SetError(e.code());
@@ -112,14 +116,14 @@ void DownloadObj::Run() {
     io_.restart();
     downloader_->Stop();
     downloader_->CloseFiles();
-    state_ = kTaskFailed;
+    set_state(kTaskFailed);
   } catch (...) {
     SetError(make_error_code(boost::system::errc::state_not_recoverable));
     io_.stop();
     io_.restart();
     downloader_->Stop();
     downloader_->CloseFiles();
-    state_ = kTaskFailed;
+    set_state(kTaskFailed);
   }
   running_ = false;
 }
@@ -146,6 +150,23 @@ void DownloadObj::Stop() {
   // The run may have finished meanwhile; its own state wins then.
   expected = kTaskStopping;
   state_.compare_exchange_strong(expected, kTaskStopped);
+  NotifyStateChange();
+}
+
+void DownloadObj::set_state(DownloadTaskState s) {
+  state_ = s;
+  NotifyStateChange();
+}
+
+void DownloadObj::NotifyStateChange() {
+  // Taking the mutex orders the change before a waiter's check, so no wake-up is lost.
+  { std::lock_guard lock(state_mutex_); }
+  state_changed_.notify_all();
+}
+
+bool DownloadObj::WaitForFinalState(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(state_mutex_);
+  return state_changed_.wait_for(lock, timeout, [this] { return IsFinal(state_.load()); });
 }
 
 boost::system::error_code DownloadObj::error() const {

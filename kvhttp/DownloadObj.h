@@ -5,6 +5,8 @@
 #include <atomic>
 #include <boost/asio/io_context.hpp>
 #include <boost/system/error_code.hpp>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -42,7 +44,10 @@ class DownloadObj {
   void Stop();
 
   DownloadTaskState state() const { return state_.load(); }
-  void set_state(DownloadTaskState s) { state_ = s; }
+  void set_state(DownloadTaskState s);
+  // Waits up to `timeout` for kTaskFinished, kTaskFailed or kTaskStopped; true when the task is
+  // in one of them. Any thread.
+  bool WaitForFinalState(std::chrono::milliseconds timeout);
   bool running() const { return running_.load(); }
   // Set by the manager before the task thread starts, so a second start is refused at once.
   bool TryMarkRunning();
@@ -58,6 +63,7 @@ class DownloadObj {
 
  private:
   void SetError(const boost::system::error_code& ec);
+  void NotifyStateChange();
   void DrainEarlierRun();
   boost::system::error_code FinishFiles();
 
@@ -71,6 +77,9 @@ class DownloadObj {
   std::wstring save_path_;
   DownloadSettings settings_;
   std::atomic<DownloadTaskState> state_{kTaskStarting};
+  // Wakes WaitForFinalState; every change of state_ passes the mutex after it.
+  std::mutex state_mutex_;
+  std::condition_variable state_changed_;
   mutable std::mutex error_mutex_;
   boost::system::error_code error_;
 };

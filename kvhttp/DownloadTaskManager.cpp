@@ -133,6 +133,16 @@ bool QueryDownloadTask(DownloadTaskHandle handle, DownloadTaskStatus& status) {
   return true;
 }
 
+bool WaitDownloadTask(DownloadTaskHandle handle, std::chrono::milliseconds timeout) {
+  DownloadTaskManager* manager = DownloadTaskManager::Get(DownloadTaskManager::Use::kExisting);
+  std::shared_ptr<DownloadObj> task = manager ? manager->Find(handle) : nullptr;
+  if (!task) {
+    std::this_thread::sleep_for(timeout);
+    return false;
+  }
+  return task->WaitForFinalState(timeout);
+}
+
 bool StopDownloadTask(DownloadTaskHandle handle) {
   DownloadTaskManager* manager = DownloadTaskManager::Get(DownloadTaskManager::Use::kExisting);
   if (!manager) return false;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <boost/system/error_code.hpp>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -43,6 +44,9 @@ DownloadTaskHandle CreateDownloadTask(const std::string& url, const std::wstring
 bool StartDownloadTask(DownloadTaskHandle handle);
 // Fills `status`; false (status untouched) for an unknown handle or before the manager exists.
 bool QueryDownloadTask(DownloadTaskHandle handle, DownloadTaskStatus& status);
+// Waits up to `timeout` for the task to finish, fail or stop, whichever comes first; true when
+// it has. An unknown handle waits the whole time, so a poll built on it never spins.
+bool WaitDownloadTask(DownloadTaskHandle handle, std::chrono::milliseconds timeout);
 // Stops a downloading task; true once the manager exists.
 bool StopDownloadTask(DownloadTaskHandle handle);
 

@@ -74,9 +74,11 @@ int CKVDownload::Download() {
 
   int result = kDownloadResultCancelled;
   while (DownloadTaskHandle h = current_.load()) {
+    // Progress every 800 ms; the end of the task cuts the wait short, and the decision is
+    // made on the state after the wait.
+    WaitDownloadTask(h, std::chrono::milliseconds(800));
     DownloadTaskStatus status;
     QueryDownloadTask(h, status);
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
     if (status.state == kTaskFinished) {
       result = kDownloadResultOk;
       break;

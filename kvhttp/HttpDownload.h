@@ -37,8 +37,8 @@ class CKVDownload {
  public:
   CKVDownload(const DownloadRequest* request, DownloadEventCallback callback, void* callerData);
 
-  // Runs the download on the calling thread, polling every 800 ms; every callback comes from
-  // here. Returns a DownloadResult.
+  // Runs the download on the calling thread, polling every 800 ms or as soon as the task ends;
+  // every callback comes from here. Returns a DownloadResult.
   int Download();
   // Stops the task and makes the running Download end in the cancel path. Any thread.
   void Cancel();
