@@ -100,6 +100,7 @@ class PreviewWindow : public SkinWindowBase {
     if (auto* tab = dynamic_cast<CTabLayoutUI*>(FindControl(L"switch"))) {
       if (!tab->SelectItem(options_.page, Notification::kSilent)) {
         std::fprintf(stderr, "kvskin: the skin has no page %d\n", options_.page);
+        pageMissing_ = true;
       }
     }
     if (options_.unfold) {
@@ -118,9 +119,13 @@ class PreviewWindow : public SkinWindowBase {
     SkinWindowBase::Notify(msg);
   }
 
+  // A --page the skin lacks: nothing is rendered, so no page 0 passes for the one asked for.
+  bool PageMissing() const { return pageMissing_; }
+
  private:
   Options options_;
   UILIB_RESOURCETYPE type_;
+  bool pageMissing_ = false;
 };
 
 }  // namespace
@@ -138,6 +143,7 @@ int main(int argc, char** argv) {
     SetHostBackend(backend);
     PreviewWindow window(o);
     if (!window.Create(L"kvskin")) return 1;
+    if (window.PageMissing()) return 2;
     auto* host = static_cast<CHeadlessWindow*>(window.GetHostWindow());
     if (!host->SavePng(o.png, o.scale)) {
       std::fprintf(stderr, "kvskin: cannot write %s\n", o.png.c_str());

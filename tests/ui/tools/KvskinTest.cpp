@@ -120,6 +120,9 @@ TEST(KvskinTest, ASkinThatCannotBeBuiltEndsWithStatusOne) {
   EXPECT_NE(r.output.find("line 3"), std::string::npos) << r.output;
 
   EXPECT_EQ(RunKvskin({"--page"}, dir).status, 2);
+  std::string missing = (dir / "missing.png").string();
+  EXPECT_EQ(RunKvskin({"--page", "5", "--png", missing}, dir).status, 2);
+  EXPECT_FALSE(std::filesystem::exists(missing));
   EXPECT_EQ(RunKvskin({"--bogus"}, dir).status, 2);
 }
 
