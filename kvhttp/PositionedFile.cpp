@@ -205,6 +205,11 @@ bool PositionedFile::truncate(std::int64_t length, boost::system::error_code& ec
   return true;
 }
 
+void PositionedFile::start_writeback(std::int64_t offset, std::int64_t length) {
+  if (fd_ >= 0 && offset >= 0 && length > 0)
+    ::sync_file_range(fd_, offset, length, SYNC_FILE_RANGE_WRITE);
+}
+
 bool PositionedFile::sync_data(boost::system::error_code& ec) {
   ec.clear();
   if (fd_ < 0) {
