@@ -2,80 +2,14 @@
 
 #include <cwctype>
 
+#include "platform/TextCodec.h"
+
 namespace SkinUI {
 
-std::string ToUtf8(std::wstring_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (wchar_t wc : text) {
-    auto c = static_cast<std::uint32_t>(wc);
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+// The platform's coder, so the toolkit reads and writes UTF-8 exactly as the rest of the program.
+std::string ToUtf8(std::wstring_view text) { return platform::WideToUtf8(std::wstring(text)); }
 
-std::wstring FromUtf8(std::string_view text) {
-  std::wstring out;
-  out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    auto b = static_cast<unsigned char>(text[i]);
-    std::uint32_t c = 0;
-    int extra = 0;
-    if (b < 0x80) {
-      c = b;
-    } else if ((b & 0xE0) == 0xC0) {
-      c = b & 0x1F;
-      extra = 1;
-    } else if ((b & 0xF0) == 0xE0) {
-      c = b & 0x0F;
-      extra = 2;
-    } else if ((b & 0xF8) == 0xF0) {
-      c = b & 0x07;
-      extra = 3;
-    } else {
-      out += static_cast<wchar_t>(0xFFFD);
-      ++i;
-      continue;
-    }
-    bool ok = true;
-    for (int k = 1; k <= extra; ++k) {
-      if (i + k >= text.size()) {
-        ok = false;
-        break;
-      }
-      auto n = static_cast<unsigned char>(text[i + k]);
-      if ((n & 0xC0) != 0x80) {
-        ok = false;
-        break;
-      }
-      c = (c << 6) | (n & 0x3F);
-    }
-    if (!ok) {
-      out += static_cast<wchar_t>(0xFFFD);
-      ++i;
-      continue;
-    }
-    out += static_cast<wchar_t>(c);
-    i += static_cast<std::size_t>(extra) + 1;
-  }
-  return out;
-}
+std::wstring FromUtf8(std::string_view text) { return platform::Utf8ToWide(std::string(text)); }
 
 bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
   if (a.size() != b.size()) return false;
