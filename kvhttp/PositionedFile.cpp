@@ -22,6 +22,51 @@ boost::system::error_code LastError() {
 // At most IOV_MAX buffers go to one system call.
 constexpr std::size_t kMaxBuffers = IOV_MAX;
 
+// -1 as the offset means the current position; anything else below 0 is refused.
+bool ResolveOffset(int fd, std::int64_t position, std::int64_t& offset,
+                   boost::system::error_code& ec) {
+  ec.clear();
+  if (fd < 0) {
+    ec = boost::system::error_code(EBADF, boost::system::system_category());
+    return false;
+  }
+  if (offset == -1) offset = position;
+  if (offset < 0) {
+    ec = boost::system::error_code(EINVAL, boost::system::system_category());
+    return false;
+  }
+  return true;
+}
+
+enum class Direction { kRead, kWrite };
+
+// pwritev and preadv may move less than asked (signals, large requests): carry on until every
+// buffer is done; a read also stops at the end of the file. Returns the bytes moved, -1 on error.
+std::int64_t TransferAll(int fd, std::vector<iovec>& iov, std::int64_t offset, Direction direction,
+                         boost::system::error_code& ec) {
+  std::int64_t done = 0;
+  std::size_t first = 0;
+  while (first < iov.size()) {
+    int n = static_cast<int>(std::min(iov.size() - first, kMaxBuffers));
+    ssize_t r = direction == Direction::kWrite ? ::pwritev(fd, iov.data() + first, n, offset + done)
+                                               : ::preadv(fd, iov.data() + first, n, offset + done);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      ec = LastError();
+      return -1;
+    }
+    if (r == 0 && direction == Direction::kRead) break;  // end of file
+    done += r;
+    auto left = static_cast<std::size_t>(r);
+    while (first < iov.size() && left >= iov[first].iov_len) left -= iov[first++].iov_len;
+    if (left > 0) {
+      iov[first].iov_base = static_cast<char*>(iov[first].iov_base) + left;
+      iov[first].iov_len -= left;
+    }
+  }
+  return done;
+}
+
 }  // namespace
 
 PositionedFile::PositionedFile() = default;
@@ -81,85 +126,31 @@ void PositionedFile::close() {
 
 std::int64_t PositionedFile::write_at(std::int64_t offset, const ConstFileBuffer* buffers,
                                       std::size_t count, boost::system::error_code& ec) {
-  ec.clear();
-  if (fd_ < 0) {
-    ec = boost::system::error_code(EBADF, boost::system::system_category());
-    return -1;
-  }
   const bool atCurrent = offset == -1;
-  if (atCurrent) offset = position_;
-  if (offset < 0) {
-    ec = boost::system::error_code(EINVAL, boost::system::system_category());
-    return -1;
-  }
+  if (!ResolveOffset(fd_, position_, offset, ec)) return -1;
   std::vector<iovec> iov;
   iov.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
     if (buffers[i].size == 0) continue;
     iov.push_back({const_cast<void*>(buffers[i].data), buffers[i].size});
   }
-  std::int64_t done = 0;
-  std::size_t first = 0;
-  // pwritev may write less than asked (signals, large requests); carry on until all is out.
-  while (first < iov.size()) {
-    int n = static_cast<int>(std::min(iov.size() - first, kMaxBuffers));
-    ssize_t r = ::pwritev(fd_, iov.data() + first, n, offset + done);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      ec = LastError();
-      return -1;
-    }
-    done += r;
-    auto left = static_cast<std::size_t>(r);
-    while (first < iov.size() && left >= iov[first].iov_len) left -= iov[first++].iov_len;
-    if (left > 0) {
-      iov[first].iov_base = static_cast<char*>(iov[first].iov_base) + left;
-      iov[first].iov_len -= left;
-    }
-  }
-  if (atCurrent) position_ = offset + done;
+  std::int64_t done = TransferAll(fd_, iov, offset, Direction::kWrite, ec);
+  if (done >= 0 && atCurrent) position_ = offset + done;
   return done;
 }
 
 std::int64_t PositionedFile::read_at(std::int64_t offset, const FileBuffer* buffers,
                                      std::size_t count, boost::system::error_code& ec) {
-  ec.clear();
-  if (fd_ < 0) {
-    ec = boost::system::error_code(EBADF, boost::system::system_category());
-    return -1;
-  }
   const bool atCurrent = offset == -1;
-  if (atCurrent) offset = position_;
-  if (offset < 0) {
-    ec = boost::system::error_code(EINVAL, boost::system::system_category());
-    return -1;
-  }
+  if (!ResolveOffset(fd_, position_, offset, ec)) return -1;
   std::vector<iovec> iov;
   iov.reserve(count);
   for (std::size_t i = 0; i < count; ++i) {
     if (buffers[i].size == 0) continue;
     iov.push_back({buffers[i].data, buffers[i].size});
   }
-  std::int64_t done = 0;
-  std::size_t first = 0;
-  while (first < iov.size()) {
-    int n = static_cast<int>(std::min(iov.size() - first, kMaxBuffers));
-    ssize_t r = ::preadv(fd_, iov.data() + first, n, offset + done);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      ec = LastError();
-      return -1;
-    }
-    if (r == 0) break;  // end of file
-    done += r;
-    auto left = static_cast<std::size_t>(r);
-    while (first < iov.size() && left >= iov[first].iov_len) left -= iov[first++].iov_len;
-    if (left > 0) {
-      iov[first].iov_base = static_cast<char*>(iov[first].iov_base) + left;
-      iov[first].iov_len -= left;
-    }
-  }
-  if (atCurrent) position_ = offset + done;
+  std::int64_t done = TransferAll(fd_, iov, offset, Direction::kRead, ec);
+  if (done >= 0 && atCurrent) position_ = offset + done;
   return done;
 }
 
