@@ -184,6 +184,7 @@ class multi_download : public std::enable_shared_from_this<multi_download> {
   detail::SegmentBook book_;
   detail::RetryPolicy retry_;
   std::int64_t rate_budget_ = -1;
+  unsigned budget_second_ = 0;  // counts ticks: a read's unused budget goes back in its second
   RequestOptions further_options_;
   std::atomic<int> outstanding_{0};
   // Each start opens a new generation; handlers of an earlier run that complete late see that

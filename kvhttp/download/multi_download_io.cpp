@@ -271,6 +271,7 @@ void multi_download::IssueRead(const connection_ptr& conn) {
     }
   }
   conn->read_size = static_cast<std::size_t>(want);
+  conn->read_second = budget_second_;
   conn->last_request_time = clock::now();
   BeginOperation();
   auto self = shared_from_this();
@@ -285,6 +286,9 @@ void multi_download::IssueRead(const connection_ptr& conn) {
 void multi_download::OnDataRead(const connection_ptr& conn, std::size_t bytes,
                                 const boost::system::error_code& ec) {
   if (conn->dead || abort_) return;
+  // What the read was allowed but did not get is still this second's to spend.
+  if (rate_budget_ >= 0 && conn->read_second == budget_second_ && bytes < conn->read_size)
+    rate_budget_ += static_cast<std::int64_t>(conn->read_size - bytes);
   bytes_this_second_ += static_cast<std::int64_t>(bytes);
   conn->bytes_downloaded += static_cast<std::int64_t>(bytes);
   conn->window_bytes += static_cast<std::int64_t>(bytes);

@@ -34,6 +34,7 @@ void multi_download::OnTimerTick(completion done, const boost::system::error_cod
   }
   UpdateSpeed();
   rate_budget_ = settings_.download_rate_limit;
+  ++budget_second_;
   Supervise();
   if (abort_) {
     if (multi_) WriteResumeRecord();

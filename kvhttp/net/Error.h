@@ -97,6 +97,11 @@ inline boost::system::error_code make_status_error(int status) {
   return boost::system::error_code(status, error_category());
 }
 
+namespace errc {
+// Found by argument-dependent lookup, so that an errc value converts to an error_code.
+using kvhttp::make_error_code;
+}  // namespace errc
+
 }  // namespace kvhttp
 
 namespace boost::system {

@@ -71,6 +71,7 @@ struct http_stream_object {
   std::unique_ptr<boost::asio::steady_timer> retry_timer;  // wakes a waiting slot at retry_at
   boost::system::error_code last_error;
   std::size_t read_size = 0;  // bytes asked for by the read in flight
+  unsigned read_second = 0;   // the rate budget's second that paid for it
   phase current = phase::idle;
   bool dead = false;  // superseded by a fresh copy: whatever still arrives is dropped
 };
