@@ -17,6 +17,35 @@ std::shared_ptr<IHostBackend>& Backend() {
   return backend;
 }
 
+std::mutex& LabelMutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::map<int, std::wstring>& Labels() {
+  static std::map<int, std::wstring> labels;
+  return labels;
+}
+
+const wchar_t* EnglishLabel(int id) {
+  switch (id) {
+    case IDCANCEL:
+      return L"Cancel";
+    case IDABORT:
+      return L"Abort";
+    case IDRETRY:
+      return L"Retry";
+    case IDIGNORE:
+      return L"Ignore";
+    case IDYES:
+      return L"Yes";
+    case IDNO:
+      return L"No";
+    default:
+      return L"OK";
+  }
+}
+
 }  // namespace
 
 std::vector<int> MessageBoxButtons(unsigned flags) {
@@ -50,6 +79,20 @@ int MessageBoxDismissResult(unsigned flags) {
     default:
       return IDOK;
   }
+}
+
+void SetMessageBoxButtonLabels(std::map<int, std::wstring> labels) {
+  std::lock_guard<std::mutex> lock(LabelMutex());
+  Labels().clear();
+  for (auto& [id, label] : labels) {
+    if (!label.empty()) Labels()[id] = std::move(label);
+  }
+}
+
+std::wstring MessageBoxButtonLabel(int id) {
+  std::lock_guard<std::mutex> lock(LabelMutex());
+  auto it = Labels().find(id);
+  return it != Labels().end() ? it->second : EnglishLabel(id);
 }
 
 void SetHostBackend(std::shared_ptr<IHostBackend> backend) {
