@@ -7,7 +7,7 @@
 #include "app/SetupFrameWnd.h"
 #include "config/SplitUrl.h"
 #include "http/WinHttpRequest.h"
-#include "kvhttp/HttpDownload.h"
+#include "kvhttp/download/HttpDownload.h"
 #include "log/Log.h"
 #include "platform/web/WebRequest.h"
 #include "sys/ProcessUtils.h"

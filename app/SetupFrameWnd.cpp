@@ -9,7 +9,7 @@
 #include "analytics/GA.h"
 #include "app/TestHooks.h"
 #include "config/EmbeddedPackages.h"
-#include "kvhttp/HttpDownload.h"
+#include "kvhttp/download/HttpDownload.h"
 #include "log/Log.h"
 #include "platform/Resources.h"
 #include "sys/ProcessUtils.h"
@@ -111,6 +111,14 @@ std::wstring CSetupFrameWnd::GetSkinFile() {
 void CSetupFrameWnd::InitWindow() {
   SetIconResource(platform::kResIdIcon);
   InitData();
+  // The boxes' buttons speak the UI language, as the texts naming them do.
+  SetMessageBoxButtonLabels({{IDOK, lang_.GetText(L"STR_BUTTON_OK")},
+                             {IDCANCEL, lang_.GetText(L"STR_BUTTON_CANCEL")},
+                             {IDABORT, lang_.GetText(L"STR_BUTTON_ABORT")},
+                             {IDRETRY, lang_.GetText(L"STR_BUTTON_RETRY")},
+                             {IDIGNORE, lang_.GetText(L"STR_BUTTON_IGNORE")},
+                             {IDYES, lang_.GetText(L"STR_BUTTON_YES")},
+                             {IDNO, lang_.GetText(L"STR_BUTTON_NO")}});
   InitTaskbar();
   InitAnalytics();
 }

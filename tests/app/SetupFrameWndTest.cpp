@@ -175,6 +175,12 @@ TEST(SetupFrameWndTest, ArabicMirrorsTheSkinTheBarAndTheBoxes) {
     EXPECT_EQ(app.ProgressValue(), 70);
     EXPECT_EQ(app.ProgressText(), L"30 %");
     EXPECT_EQ(app.host().GetTaskbarCompleted(), 30u);
+    // The buttons carry the words the Arabic texts name them by.
+    const LanguageManager& lang = app.frame().Language();
+    EXPECT_EQ(MessageBoxButtonLabel(IDRETRY), lang.GetText(L"STR_BUTTON_RETRY"));
+    EXPECT_NE(lang.GetText(L"STR_OPERATE_TIP").find(MessageBoxButtonLabel(IDIGNORE)),
+              std::wstring::npos);
+    EXPECT_NE(MessageBoxButtonLabel(IDNO), L"No");
 
     app.SetAnswerer([](const MessageBoxRequest&) { return IDNO; });
     app.host().RequestClose();
