@@ -1,5 +1,7 @@
 #include "ui/host/Host.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
 namespace SkinUI {
@@ -101,6 +103,18 @@ void SetHostBackend(std::shared_ptr<IHostBackend> backend) {
 IHostBackend* GetHostBackend() {
   std::lock_guard<std::mutex> lock(BackendMutex());
   return Backend().get();
+}
+
+void AssertUiThread(const char* what) {
+#ifndef NDEBUG
+  IHostBackend* backend = GetHostBackend();
+  if (backend != nullptr && !backend->IsUiThread()) {
+    std::fprintf(stderr, "SkinUI: %s called off the UI thread\n", what);
+    std::abort();
+  }
+#else
+  (void)what;
+#endif
 }
 
 }  // namespace SkinUI

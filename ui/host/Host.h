@@ -166,4 +166,8 @@ class IHostBackend {
 void SetHostBackend(std::shared_ptr<IHostBackend> backend);
 IHostBackend* GetHostBackend();
 
+// Debug builds end the process with a message naming `what` when it runs off the UI thread
+// while a backend is set: controls, timers and the taskbar belong to the UI thread.
+void AssertUiThread(const char* what);
+
 }  // namespace SkinUI
