@@ -18,13 +18,14 @@ class CControlUI;
 class SkinWindowBase;
 }  // namespace SkinUI
 
-inline constexpr int kTimerBannerRotate = 11;
-inline constexpr int kTimerBannerReady = 13;
-inline constexpr unsigned kBannerRotateMs = 5000;
-inline constexpr unsigned kBannerReadyMs = 1000;
-
 class CBannerCarousel {
  public:
+  // The window's timer ids (the same numbers as the window's own names for them) and periods.
+  static constexpr int kTimerBannerRotate = 11;
+  static constexpr int kTimerBannerReady = 13;
+  static constexpr unsigned kBannerRotateMs = 5000;
+  static constexpr unsigned kBannerReadyMs = 1000;
+
   // workFolder ends in "/"; the cache folder is workFolder + "language/" + language + "/".
   // The window must outlive this object.
   CBannerCarousel(SkinUI::SkinWindowBase& window, std::wstring workFolder, std::wstring language,
