@@ -87,7 +87,7 @@ class Canvas:
 
     def _mvg(self, k):
         def n(v):
-            return f"{v * k:.3f}".rstrip("0").rstrip(".")
+            return f"{v * k:.2f}".rstrip("0").rstrip(".")
 
         def pt(x, y):
             return f"{n(x)},{n(y)}"
@@ -132,19 +132,23 @@ class Canvas:
             mvg.append("pop graphic-context")
         return "\n".join(mvg)
 
-    def save(self, folder, name):
+    def save(self, path, density=1):
+        """Renders one PNG at the given density (image pixels per skin pixel)."""
+        k = density * SUPERSAMPLE
+        w, h = self.width * density, self.height * density
+        cmd = [
+            magick(), "-size", f"{self.width * k}x{self.height * k}", "xc:none",
+            "-draw", self._mvg(k),
+            "-filter", "Box", "-resize", f"{w}x{h}!",
+            "-depth", "8", "-strip", "-define", "png:exclude-chunks=date,time",
+            "PNG32:" + path,
+        ]
+        subprocess.run(cmd, check=True)
+
+    def save_skin(self, folder, name):
+        """A skin image: NAME.png and its twin NAME@2x.png."""
         for density, suffix in DENSITIES:
-            k = density * SUPERSAMPLE
-            w, h = self.width * density, self.height * density
-            path = os.path.join(folder, name + suffix + ".png")
-            cmd = [
-                magick(), "-size", f"{self.width * k}x{self.height * k}", "xc:none",
-                "-draw", self._mvg(k),
-                "-filter", "Box", "-resize", f"{w}x{h}!",
-                "-depth", "8", "-strip", "-define", "png:exclude-chunks=date,time",
-                "PNG32:" + path,
-            ]
-            subprocess.run(cmd, check=True)
+            self.save(os.path.join(folder, name + suffix + ".png"), density)
 
 
 # --- Buttons ---------------------------------------------------------------------------------
@@ -164,7 +168,7 @@ def big_button(folder, name, state):
     else:
         c.rrect(0.5, 0.5, w - 0.5, h - 0.5, 6, fill=rgba(WHITE, 0.14),
                 stroke=rgba(WHITE, 0.30), width=1.0)
-    c.save(folder, name)
+    c.save_skin(folder, name)
 
 
 def small_button(folder, name, hover):
@@ -175,7 +179,7 @@ def small_button(folder, name, hover):
         c.rrect(0.5, 0.5, w - 0.5, h - 0.5, 4, fill="#EFFAF8", stroke=HOT, width=1.0)
     else:
         c.rrect(0.5, 0.5, w - 0.5, h - 0.5, 4, fill=WHITE, stroke=LINE, width=1.0)
-    c.save(folder, name)
+    c.save_skin(folder, name)
 
 
 # --- Title bar glyphs (20 x 20) -----------------------------------------------------------------
@@ -190,14 +194,14 @@ def close_glyph(folder, name, hover):
     glyph_backdrop(c, hover)
     for a, b in (((6.0, 6.0), (14.0, 14.0)), ((14.0, 6.0), (6.0, 14.0))):
         c.polyline([a, b], stroke=WHITE, width=1.5)
-    c.save(folder, name)
+    c.save_skin(folder, name)
 
 
 def minimise_glyph(folder, name, hover):
     c = Canvas(20, 20)
     glyph_backdrop(c, hover)
     c.polyline([(5.5, 10.5), (14.5, 10.5)], stroke=WHITE, width=1.5)
-    c.save(folder, name)
+    c.save_skin(folder, name)
 
 
 # --- Check boxes and fold chevrons (14 x 14, drawn on the teal bar) -----------------------------
@@ -209,7 +213,7 @@ def check_box(folder, name, checked):
         c.polyline([(3.4, 7.2), (5.9, 9.7), (10.6, 4.6)], stroke=TEAL_DEEP, width=1.8)
     else:
         c.rrect(1.0, 1.0, 13.0, 13.0, 2.5, stroke=WHITE, width=1.4)
-    c.save(folder, name)
+    c.save_skin(folder, name)
 
 
 def fold_chevron(folder, name, direction):
@@ -221,7 +225,7 @@ def fold_chevron(folder, name, direction):
         "down": [(3.2, 5.2), (7.0, 9.0), (10.8, 5.2)],
     }
     c.polyline(chevrons[direction], stroke=WHITE, width=1.6)
-    c.save(folder, name)
+    c.save_skin(folder, name)
 
 
 # --- Banner dots (8 x 8) and the progress bar fore images (433 x 6) ---------------------------
@@ -233,14 +237,14 @@ def banner_dot(folder, name, selected):
     else:
         # A faint dark rim keeps the dot visible on light banners.
         c.circle(4, 4, 3.3, fill=rgba(WHITE, 0.45), stroke=rgba("#000000", 0.12), width=0.8)
-    c.save(folder, name)
+    c.save_skin(folder, name)
 
 
 def progress_fore(folder, name, colour):
     w, h = 433, 6
     c = Canvas(w, h)
     c.rrect(0, 0, w, h, 3, fill=colour)
-    c.save(folder, name)
+    c.save_skin(folder, name)
 
 
 # --- The mark: three stacked plates ------------------------------------------------------------
@@ -286,7 +290,7 @@ def left_logo(folder):
     top = (h - mark_height(a, gap)) / 2 + 0.6
     mark(c, w / 2, top, a, gap)
     fading_rules(c, w / 2, h / 2 + 0.5, a + 8, w / 2 - 2, 1.2)
-    c.save(folder, "left_log")
+    c.save_skin(folder, "left_log")
 
 
 def logo(folder):
@@ -299,7 +303,7 @@ def logo(folder):
     # Small lit points at the inner ends of the rules.
     for sign in (-1, 1):
         c.circle(w / 2 + sign * (a + 11), h / 2 + 1, 1.7, fill=WHITE)
-    c.save(folder, "logo")
+    c.save_skin(folder, "logo")
 
 
 def icon_tile(c, x, y, s):
@@ -321,9 +325,7 @@ def app_icon(path):
     c = Canvas(256, 256)
     icon_tile(c, 0, 0, 256)
     # One size only: the window system scales the program's icon itself.
-    folder, name = os.path.split(path)
-    c.save(folder or ".", os.path.splitext(name)[0])
-    os.remove(os.path.join(folder or ".", os.path.splitext(name)[0] + "@2x.png"))
+    c.save(path)
 
 
 # --- The default banner (650 x 290) -------------------------------------------------------------
@@ -343,7 +345,7 @@ def default_banner(folder):
     c.text(254, 136, "KORVANA", FONT_BOLD, 15, rgba(WHITE, 0.78), kerning=3.0)
     c.text(252, 180, "Lumenstack", FONT_BOLD, 44, WHITE)
     c.rrect(254, 196, 302, 199, 1.5, fill=HOT)
-    c.save(folder, "banner_default")
+    c.save_skin(folder, "banner_default")
 
 
 def main(argv):
