@@ -266,7 +266,8 @@ bool CHeadlessBackend::RunUntil(const std::function<bool()>& done,
 
 int CHeadlessBackend::MessageBox(IHostWindow* owner, const std::wstring& text,
                                  const std::wstring& caption, unsigned flags) {
-  MessageBoxRequest req{text, caption, flags, owner != nullptr, IsUiThread()};
+  MessageBoxRequest req{text, caption, flags, owner != nullptr, IsUiThread(), {}};
+  for (int id : MessageBoxButtons(flags)) req.buttons.push_back(MessageBoxButtonLabel(id));
   auto answer = [this, req]() {
     std::function<int(const MessageBoxRequest&)> f;
     {

@@ -125,6 +125,7 @@ struct MessageBoxRequest {
   unsigned flags = 0;
   bool hadOwner = false;
   bool onUiThread = false;  // where the caller was; the answer always comes on the UI thread
+  std::vector<std::wstring> buttons;  // the labels, in display order
 };
 
 class CHeadlessBackend : public IHostBackend {
