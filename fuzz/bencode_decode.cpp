@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "kvhttp/Bencode.h"
-#include "kvhttp/ResumeRecord.h"
+#include "kvhttp/download/Bencode.h"
+#include "kvhttp/download/ResumeRecord.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view in(reinterpret_cast<const char*>(data), size);

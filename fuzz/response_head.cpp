@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "kvhttp/Cookies.h"
-#include "kvhttp/detail/ResponseHead.h"
+#include "kvhttp/net/Cookies.h"
+#include "kvhttp/net/detail/ResponseHead.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -53,6 +53,11 @@ std::wstring GetWorkFolder() {
   return GetProgramFilesFolder() + L"korvana_down/" + name + L"/";
 }
 
+platform::PrepareResult PrepareWorkFolder() {
+  return platform::PreparePrivateFolderTree(Narrow(GetWorkFolder()),
+                                            Narrow(GetProgramFilesFolder()));
+}
+
 std::wstring GetFileNameFromPath(const std::wstring& path) {
   std::size_t pos = path.find_last_of(L"/\\");
   return pos == std::wstring::npos ? path : path.substr(pos + 1);
@@ -88,9 +93,9 @@ bool GetFreeSpaceMB(const std::wstring& path, std::uint32_t& mb) {
     if (slash == std::string::npos) return false;
     p.erase(slash == 0 ? 1 : slash);
   }
-  // All free blocks, not only those an unprivileged user may take.
-  unsigned long long bytes =
-      static_cast<unsigned long long>(st.f_bfree) * static_cast<unsigned long long>(st.f_frsize);
+  // Root may fill the blocks reserved for it; anyone else only what is left besides them.
+  const unsigned long long blocks = ::geteuid() == 0 ? st.f_bfree : st.f_bavail;
+  unsigned long long bytes = blocks * static_cast<unsigned long long>(st.f_frsize);
   mb = static_cast<std::uint32_t>(bytes / 1048576ull);
   return true;
 }

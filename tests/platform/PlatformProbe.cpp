@@ -1,6 +1,6 @@
 // Runs one platform operation in a process of its own, for tests that need several processes.
 // Usage: PlatformProbe reg-set KEY NAME VALUE | reg-get KEY NAME | reg-many ID COUNT |
-//        lock NAME | ask NAME
+//        lock NAME | ask NAME | drop-hooks
 #include <unistd.h>
 
 #include <chrono>
@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/Elevation.h"
 #include "platform/InstanceChannel.h"
 #include "platform/NamedLock.h"
 #include "platform/Registry.h"
@@ -36,10 +37,18 @@ const char* Name(NamedLockResult r) {
 
 }  // namespace
 
+extern char** environ;
+
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
-  if (argc < 3) return 2;
+  if (argc < 2) return 2;
   const std::string op = argv[1];
+  if (op == "drop-hooks") {
+    DropTestHooksWhenElevated();
+    for (char** e = environ; *e != nullptr; ++e) std::printf("%s\n", *e);
+    return 0;
+  }
+  if (argc < 3) return 2;
   if (op == "reg-set" && argc == 5) return Set(W(argv[2]), W(argv[3]), W(argv[4]));
   if (op == "reg-get" && argc == 4) {
     RegistryKey k;

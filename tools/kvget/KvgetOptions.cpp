@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "kvhttp/ParsedUrl.h"
+#include "kvhttp/net/ParsedUrl.h"
 
 namespace kvget {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "kvhttp/Settings.h"
+#include "kvhttp/net/Settings.h"
 
 namespace kvget {
 

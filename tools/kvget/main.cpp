@@ -15,11 +15,11 @@
 #include <thread>
 #include <vector>
 
-#include "kvhttp/DownloadTaskManager.h"
-#include "kvhttp/Error.h"
-#include "kvhttp/HttpDownload.h"
-#include "kvhttp/detail/PathText.h"
-#include "kvhttp/detail/UrlText.h"
+#include "kvhttp/download/DownloadTaskManager.h"
+#include "kvhttp/download/HttpDownload.h"
+#include "kvhttp/download/detail/PathText.h"
+#include "kvhttp/download/detail/UrlText.h"
+#include "kvhttp/net/Error.h"
 #include "log/Log.h"
 #include "tools/kvget/KvgetOptions.h"
 

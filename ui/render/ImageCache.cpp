@@ -4,6 +4,8 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <sys/stat.h>
 
+#include <cstring>
+
 #include "ui/core/SkinResources.h"
 #include "ui/core/Utf.h"
 
@@ -40,10 +42,22 @@ CSkinImage::~CSkinImage() {
   cairo_surface_destroy(surface_);
 }
 
+const char* ImageFormatOf(const unsigned char* data, std::size_t size) {
+  static const unsigned char kPng[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  static const unsigned char kJpeg[] = {0xFF, 0xD8, 0xFF};
+  if (size >= sizeof kPng && std::memcmp(data, kPng, sizeof kPng) == 0) return "png";
+  if (size >= sizeof kJpeg && std::memcmp(data, kJpeg, sizeof kJpeg) == 0) return "jpeg";
+  return nullptr;
+}
+
 std::shared_ptr<CSkinImage> DecodeImage(const std::vector<unsigned char>& bytes,
                                         std::optional<UiColor> mask) {
-  if (bytes.empty()) return nullptr;
-  GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+  // Only the two formats skins and banners use: the program may run as root, and the other
+  // installed loaders are more code than we want to expose to bytes from the network.
+  const char* format = ImageFormatOf(bytes.data(), bytes.size());
+  if (format == nullptr) return nullptr;
+  GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type(format, nullptr);
+  if (loader == nullptr) return nullptr;
   bool tooBig = false;
   g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &tooBig);
   GError* err = nullptr;

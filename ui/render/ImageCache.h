@@ -1,7 +1,8 @@
-// Decoded skin images (any format gdk-pixbuf reads), kept as premultiplied cairo surfaces.
+// Decoded skin images (PNG and JPEG), kept as premultiplied cairo surfaces.
 // Images from disk are re-read when the file changes. UI thread.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <optional>
@@ -32,8 +33,12 @@ class CSkinImage {
   int height_;
 };
 
-// Decodes image bytes; pixels of the mask colour (RGB) become transparent. Null on failure and
-// for pictures wider or taller than 8192 pixels or of more than 32 Mi pixels. Any thread.
+// "png" or "jpeg" when the bytes start like one, else null. Any thread.
+const char* ImageFormatOf(const unsigned char* data, std::size_t size);
+
+// Decodes PNG or JPEG bytes (nothing else is tried); pixels of the mask colour (RGB) become
+// transparent. Null on failure and for pictures wider or taller than 8192 pixels or of more than 32
+// Mi pixels. Any thread.
 std::shared_ptr<CSkinImage> DecodeImage(const std::vector<unsigned char>& bytes,
                                         std::optional<UiColor> mask);
 

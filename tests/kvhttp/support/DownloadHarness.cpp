@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "kvhttp/detail/PathText.h"
+#include "kvhttp/download/detail/PathText.h"
 
 namespace kvtest {
 

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "kvhttp/Settings.h"
-#include "kvhttp/multi_download.h"
+#include "kvhttp/download/multi_download.h"
+#include "kvhttp/net/Settings.h"
 #include "tests/support/TestSupport.h"
 
 namespace kvtest {

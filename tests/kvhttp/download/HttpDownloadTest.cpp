@@ -1,0 +1,318 @@
+#include "kvhttp/download/HttpDownload.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "kvhttp/download/DownloadTaskManager.h"
+#include "kvhttp/download/ResumeRecord.h"
+#include "tests/kvhttp/support/DownloadHarness.h"
+#include "tests/kvhttp/support/FaultServer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using kvtest::WidePath;
+
+struct Events {
+  std::mutex mutex;
+  std::vector<std::array<int, 3>> list;
+  std::vector<std::array<int, 3>> Copy() {
+    std::lock_guard lock(mutex);
+    return list;
+  }
+  bool SawProgress() {
+    for (const auto& e : Copy())
+      if (e[0] == kDownloadEventProgress) return true;
+    return false;
+  }
+};
+
+int Record(int event, int v1, int v2, void* user) {
+  auto* e = static_cast<Events*>(user);
+  std::lock_guard lock(e->mutex);
+  e->list.push_back({event, v1, v2});
+  return 0;
+}
+
+DownloadRequest Request(const std::string& url, const fs::path& save, Events& events) {
+  DownloadRequest r;
+  r.connections = 8;
+  r.userData = &events;
+  r.url = WidePath(url);
+  r.savePath = WidePath(save);
+  return r;
+}
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds timeout) {
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+class DriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kvhttp::DownloadTaskDefaults d;
+    d.time_out = 2;
+    kvhttp::SetDownloadTaskDefaults(d);
+    content_ = kvtest::PatternBytes(3 * 1024 * 1024, 11);
+    kvtest::WriteFile(www_ / "a.bin", content_);
+    kvtest::WriteFile(www_ / "b.bin", content_);
+    fs::permissions(www_.path(), fs::perms::owner_all | fs::perms::group_read |
+                                     fs::perms::group_exec | fs::perms::others_read |
+                                     fs::perms::others_exec);
+    ASSERT_TRUE(nginx_.Start(www_.path(), "256k"));
+  }
+  kvtest::TempDir www_;
+  kvtest::TempDir dir_;
+  kvtest::RangeLoggingNginx nginx_;
+  std::string content_;
+};
+
+TEST_F(DriverTest, FinishedDownloadIsMovedToTheSavePath) {
+  Events events;
+  const fs::path save = dir_ / "setup.exe";
+  DownloadRequest request = Request(nginx_.Url("/a.bin"), save, events);
+  EXPECT_TRUE(RunHttpDownload(request, Record, nullptr));
+  EXPECT_TRUE(kvtest::ReadFile(save) == content_);
+  EXPECT_FALSE(fs::exists(save.string() + ".tmp"));
+  EXPECT_FALSE(fs::exists(save.string() + ".cfg"));
+  auto list = events.Copy();
+  ASSERT_GE(list.size(), 2u);
+  EXPECT_EQ(list.front(), (std::array<int, 3>{kDownloadEventStarted, 0, 0}));
+  EXPECT_EQ(list.back()[0], kDownloadEventFinished);
+  EXPECT_EQ(list.back()[1], kDownloadResultOk);
+  for (const auto& e : list) {
+    if (e[0] != kDownloadEventProgress) continue;
+    EXPECT_GE(e[1], 0);
+    EXPECT_LE(e[1], 100);
+  }
+}
+
+TEST_F(DriverTest, CancelWhileDownloadingEndsInTheCancelPathAndAResumeFinishes) {
+  Events events;
+  const fs::path save = dir_ / "slow.exe";
+  DownloadRequest request = Request(nginx_.Url("/slow/b.bin"), save, events);
+  bool ok = true;
+  std::thread worker([&] { ok = RunHttpDownload(request, Record, nullptr); });
+  ASSERT_TRUE(WaitFor([&] { return events.SawProgress(); }, 20s));
+  CancelHttpDownload();
+  worker.join();
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(events.Copy().back()[0], kDownloadEventFinished);
+  EXPECT_EQ(events.Copy().back()[1], kDownloadResultCancelled);
+  EXPECT_FALSE(fs::exists(save));
+  EXPECT_TRUE(fs::exists(save.string() + ".cfg"));
+
+  // The same URL again: the same task carries on from its record.
+  Events again;
+  DownloadRequest second = Request(nginx_.Url("/slow/b.bin"), save, again);
+  EXPECT_TRUE(RunHttpDownload(second, Record, nullptr));
+  EXPECT_TRUE(kvtest::ReadFile(save) == content_);
+}
+
+TEST_F(DriverTest, ErrorsAndRefusals) {
+  Events events;
+  DownloadRequest missing = Request(nginx_.Url("/none.bin"), dir_ / "none.exe", events);
+  EXPECT_FALSE(RunHttpDownload(missing, Record, nullptr));
+  EXPECT_EQ(events.Copy().back()[1], kDownloadResultError);
+  // A finished file that cannot be put at the save path is no success.
+  fs::create_directories(dir_ / "taken.exe" / "inside");
+  DownloadRequest blocked = Request(nginx_.Url("/b.bin?blocked"), dir_ / "taken.exe", events);
+  EXPECT_FALSE(RunHttpDownload(blocked, Record, nullptr));
+  EXPECT_EQ(events.Copy().back()[1], kDownloadResultError);
+  EXPECT_TRUE(kvtest::ReadFile(dir_ / "taken.exe.tmp") == content_);
+  // A driver without a callback sends nothing and still works.
+  DownloadRequest quiet = Request(nginx_.Url("/a.bin"), dir_ / "quiet.exe", events);
+  const auto before = events.Copy().size();
+  EXPECT_TRUE(RunHttpDownload(quiet, nullptr, nullptr));
+  EXPECT_EQ(events.Copy().size(), before);
+}
+
+TEST_F(DriverTest, TwoDownloadsOfOneUrlShareATask) {
+  const std::string url = nginx_.Url("/a.bin?shared");
+  auto first = kvhttp::CreateDownloadTask(url, WidePath(dir_ / "one.exe"), 8, 20);
+  auto second = kvhttp::CreateDownloadTask(url, WidePath(dir_ / "two.exe"), 2, 5);
+  EXPECT_NE(first, 0u);
+  EXPECT_EQ(first, second);
+  EXPECT_NE(kvhttp::CreateDownloadTask(url + "x", WidePath(dir_ / "two.exe"), 2, 5), first);
+  // The first save path and settings stay.
+  Events events;
+  DownloadRequest request = Request(url, dir_ / "two.exe", events);
+  EXPECT_TRUE(RunHttpDownload(request, Record, nullptr));
+  EXPECT_TRUE(fs::exists(dir_ / "one.exe"));
+  EXPECT_FALSE(fs::exists(dir_ / "two.exe"));
+  kvhttp::DownloadTaskStatus status;
+  ASSERT_TRUE(kvhttp::QueryDownloadTask(first, status));
+  EXPECT_EQ(status.state, kvhttp::kTaskFinished);
+  EXPECT_EQ(status.text, WidePath(dir_ / "one.exe"));
+  EXPECT_EQ(status.file_size, static_cast<std::int64_t>(content_.size()));
+  EXPECT_FLOAT_EQ(status.ratio, 1.0f);
+  EXPECT_FALSE(kvhttp::QueryDownloadTask(987654321, status));
+}
+
+TEST(DriverKeys, TaskKeyIsTheCrc32InLowercaseHex) {
+  EXPECT_EQ(kvhttp::DownloadTaskKey("123456789"), "cbf43926");
+  EXPECT_EQ(kvhttp::DownloadTaskKey(""), "0");
+  EXPECT_EQ(kvhttp::DownloadTaskKey("a"), "e8b7be43");
+}
+
+class FaultDriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kvhttp::DownloadTaskDefaults d;
+    d.time_out = 3;
+    kvhttp::SetDownloadTaskDefaults(d);
+    ASSERT_TRUE(server_.Start());
+  }
+  kvtest::FaultServer server_;
+  kvtest::TempDir dir_;
+};
+
+TEST_F(FaultDriverTest, CancelWhileStartingReturnsAtOnceAndTheTaskRunsOn) {
+  Events events;
+  DownloadRequest request = Request(server_.Url("/silent?starting"), dir_ / "s.exe", events);
+  bool ok = true;
+  const auto t0 = std::chrono::steady_clock::now();
+  std::thread worker([&] { ok = RunHttpDownload(request, Record, nullptr); });
+  std::this_thread::sleep_for(300ms);
+  CancelHttpDownload();
+  worker.join();
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(events.Copy().back()[1], kDownloadResultCancelled);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 2500ms);  // not held until the time-out
+
+  // A restart polls that same, still starting task, whose open then times out.
+  Events again;
+  DownloadRequest second = Request(server_.Url("/silent?starting"), dir_ / "s.exe", again);
+  EXPECT_FALSE(RunHttpDownload(second, Record, nullptr));
+  EXPECT_EQ(again.Copy().back()[1], kDownloadResultError);
+  // Only the one open was ever made.
+  const std::string log = server_.Log();
+  EXPECT_EQ(log.find("GET "), log.rfind("GET ")) << log;
+}
+
+TEST_F(FaultDriverTest, BodyWithoutLengthEndsIncompleteAndChunkedCompletes) {
+  Events events;
+  DownloadRequest noLength =
+      Request(server_.Url("/file?size=20000&ignore_range&no_length"), dir_ / "n.exe", events);
+  EXPECT_FALSE(RunHttpDownload(noLength, Record, nullptr));
+  EXPECT_EQ(events.Copy().back()[1], kDownloadResultIncomplete);
+  EXPECT_FALSE(fs::exists(dir_ / "n.exe"));
+
+  DownloadRequest chunked =
+      Request(server_.Url("/file?size=20000&ignore_range&chunked"), dir_ / "c.exe", events);
+  EXPECT_TRUE(RunHttpDownload(chunked, Record, nullptr));
+  EXPECT_EQ(kvtest::ReadFile(dir_ / "c.exe"), kvtest::FaultServer::FileBytes(0, 20000));
+}
+
+TEST(DriverTls, ServerCertificateIsVerified) {
+  kvtest::TempDir www, dir, certs;
+  kvtest::TestCertificates tls;
+  ASSERT_TRUE(kvtest::MakeTestCertificates(certs.path(), {"127.0.0.1"}, tls));
+  const std::string content = kvtest::PatternBytes(300000, 3);
+  kvtest::WriteFile(www / "t.bin", content);
+  fs::permissions(www.path(),
+                  fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+  kvtest::NginxServer nginx;
+  kvtest::NginxOptions o;
+  o.root = www.path();
+  o.tls = true;
+  o.certFile = tls.serverCert;
+  o.keyFile = tls.serverKey;
+  ASSERT_TRUE(nginx.Start(o));
+  kvhttp::SetDownloadTaskDefaults(kvhttp::DownloadTaskDefaults{});
+
+  // Signed by nobody the system trusts: the start fails.
+  ::unsetenv("SSL_CERT_FILE");
+  Events events;
+  DownloadRequest untrusted = Request(nginx.BaseUrl() + "/t.bin", dir / "u.exe", events);
+  EXPECT_FALSE(RunHttpDownload(untrusted, Record, nullptr));
+  EXPECT_EQ(events.Copy().back()[1], kDownloadResultError);
+  kvhttp::DownloadTaskStatus status;
+  ASSERT_TRUE(kvhttp::QueryDownloadTask(
+      kvhttp::CreateDownloadTask(nginx.BaseUrl() + "/t.bin", L"", 8, 20), status));
+  EXPECT_TRUE(status.error);
+  EXPECT_FALSE(fs::exists(dir / "u.exe"));
+
+  // Trusting the test authority, the same server is fine.
+  ::setenv("SSL_CERT_FILE", tls.caCert.c_str(), 1);
+  DownloadRequest trusted = Request(nginx.BaseUrl() + "/t.bin?trusted", dir / "t.exe", events);
+  EXPECT_TRUE(RunHttpDownload(trusted, Record, nullptr));
+  ::unsetenv("SSL_CERT_FILE");
+  EXPECT_TRUE(kvtest::ReadFile(dir / "t.exe") == content);
+}
+
+class JudgeTest : public ::testing::Test {
+ protected:
+  std::wstring File() const { return WidePath(dir_ / "korvana-download.exe"); }
+  fs::path Tmp() const { return dir_ / "korvana-download.exe.tmp"; }
+  fs::path Cfg() const { return dir_ / "korvana-download.exe.cfg"; }
+  void Record(const std::string& url, std::int64_t size) {
+    kvhttp::ResumeRecordContent c;
+    c.finalUrl = url;
+    c.fileSize = size;
+    c.pieceSize = 16384;
+    c.bitfield = kvhttp::PieceBitfield((size + 16383) / 16384);
+    kvtest::WriteFile(Cfg(), kvhttp::EncodeResumeRecord(c));
+    kvtest::WriteFile(Tmp(), "partial");
+  }
+  kvtest::TempDir dir_;
+};
+
+TEST_F(JudgeTest, KeepsMatchingAndUnreadableRecordsRemovesOthers) {
+  const std::wstring url = L"http://127.0.0.1:1/x.exe";
+  // No record: an orphaned data file stays.
+  kvtest::WriteFile(Tmp(), "orphan");
+  EXPECT_FALSE(JudgeDeleteHistoryFile(url, 1000, File()));
+  EXPECT_TRUE(fs::exists(Tmp()));
+
+  // A matching record lets the next download resume.
+  Record("http://127.0.0.1:1/x.exe", 1000);
+  EXPECT_FALSE(JudgeDeleteHistoryFile(url, 1000, File()));
+  EXPECT_TRUE(fs::exists(Tmp()) && fs::exists(Cfg()));
+
+  // Another size or another URL: both go.
+  EXPECT_TRUE(JudgeDeleteHistoryFile(url, 999, File()));
+  EXPECT_FALSE(fs::exists(Tmp()) || fs::exists(Cfg()));
+  Record("http://127.0.0.1:1/y.exe", 1000);
+  EXPECT_TRUE(JudgeDeleteHistoryFile(url, 1000, File()));
+  EXPECT_FALSE(fs::exists(Tmp()) || fs::exists(Cfg()));
+
+  // An empty record reads as an empty URL and size 0.
+  kvtest::WriteFile(Cfg(), "");
+  kvtest::WriteFile(Tmp(), "partial");
+  EXPECT_FALSE(JudgeDeleteHistoryFile(L"", 0, File()));
+  EXPECT_TRUE(JudgeDeleteHistoryFile(url, 0, File()));
+  EXPECT_FALSE(fs::exists(Tmp()) || fs::exists(Cfg()));
+
+  // A record a crash cut short cannot be read: everything stays for the downloader to judge.
+  Record("http://127.0.0.1:1/x.exe", 1000);
+  const std::string whole = kvtest::ReadFile(Cfg());
+  kvtest::WriteFile(Cfg(), whole.substr(0, 20));
+  EXPECT_FALSE(JudgeDeleteHistoryFile(url, 1000, File()));
+  EXPECT_TRUE(fs::exists(Tmp()) && fs::exists(Cfg()));
+}
+
+TEST_F(JudgeTest, RemoveTemporaryFiles) {
+  EXPECT_TRUE(RemoveTemporaryFileWrap(File()));  // nothing there
+  kvtest::WriteFile(Cfg(), "x");
+  EXPECT_TRUE(RemoveTemporaryFileWrap(File()));
+  EXPECT_FALSE(fs::exists(Cfg()));
+  // A data file that cannot be removed keeps the record too.
+  fs::create_directory(Tmp());
+  kvtest::WriteFile(Tmp() / "inside", "x");
+  kvtest::WriteFile(Cfg(), "x");
+  EXPECT_FALSE(RemoveTemporaryFileWrap(File()));
+  EXPECT_TRUE(fs::exists(Cfg()));
+}
+
+}  // namespace
