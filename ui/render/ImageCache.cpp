@@ -113,8 +113,8 @@ std::wstring DoubleDensityName(const std::wstring& name) {
   return name.substr(0, dot) + L"@2x" + name.substr(dot);
 }
 
-std::shared_ptr<CSkinImage> CImageCache::Get(const std::wstring& name,
-                                             std::optional<UiColor> mask, int density) {
+std::shared_ptr<CSkinImage> CImageCache::Get(const std::wstring& name, std::optional<UiColor> mask,
+                                             int density) {
   if (name.empty()) return nullptr;
   std::wstring key = name;
   if (mask) key += L"|" + std::to_wstring(*mask & 0xFFFFFF);
