@@ -44,6 +44,16 @@ void RoundRectPath(cairo_t* cr, double x, double y, double w, double h, UiSize r
   cairo_close_path(cr);
 }
 
+// Device pixels per user unit: the context's own scale times the surface's (a HiDPI window's
+// surface carries a device scale of 2).
+double DeviceScaleOf(cairo_t* cr) {
+  double dx = 1, dy = 0;
+  cairo_user_to_device_distance(cr, &dx, &dy);
+  double sx = 1, sy = 1;
+  cairo_surface_get_device_scale(cairo_get_group_target(cr), &sx, &sy);
+  return std::hypot(dx, dy) * sx;
+}
+
 // Draws src (a part of the image) stretched into dst.
 void Blit(cairo_t* cr, cairo_surface_t* img, double sx, double sy, double sw, double sh, double dx,
           double dy, double dw, double dh, double alpha) {
@@ -56,7 +66,9 @@ void Blit(cairo_t* cr, cairo_surface_t* img, double sx, double sy, double sw, do
   cairo_set_source_surface(cr, img, -sx, -sy);
   cairo_pattern_t* p = cairo_get_source(cr);
   cairo_pattern_set_extend(p, CAIRO_EXTEND_PAD);
-  cairo_pattern_set_filter(p, (dw == sw && dh == sh) ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
+  // Never nearest-pixel: a 1x image on a 2x display would come out blocky. Where source and
+  // device pixels meet one to one, cairo copies them exactly anyway.
+  cairo_pattern_set_filter(p, CAIRO_FILTER_GOOD);
   if (alpha >= 1.0)
     cairo_paint(cr);
   else
@@ -148,20 +160,27 @@ bool CRenderContext::DrawImage(const UiRect& rc, const std::wstring& imageValue)
     FillRect(dest, *d.color);
     return true;
   }
-  std::shared_ptr<CSkinImage> img = manager_.GetImageCache().Get(d.Name(), d.mask);
+  int density = DeviceScaleOf(cr_) > 1.01 ? 2 : 1;
+  std::shared_ptr<CSkinImage> img = manager_.GetImageCache().Get(d.Name(), d.mask, density);
   if (!img || dest.IsEmpty()) return false;
+  // "source" and "corner" are in skin pixels; a double-density image has twice as many.
+  const int k = img->density();
+  auto imagePixels = [k](const UiRect& r) {
+    return UiRect{r.left * k, r.top * k, r.right * k, r.bottom * k};
+  };
   UiRect src{0, 0, img->width(), img->height()};
   if (d.source) {
-    src = d.source->Intersected(src);
+    src = imagePixels(*d.source).Intersected(src);
     if (src.IsEmpty()) return false;
   }
   double alpha = d.fade / 255.0;
-  const UiRect& c = d.corner;
+  const UiRect c = imagePixels(d.corner);
+  const UiRect& dc = d.corner;
   if (c.left == 0 && c.top == 0 && c.right == 0 && c.bottom == 0) {
     if (d.xtiled || d.ytiled) {
       // Repeat the image at its own size along the tiled directions.
-      int stepX = d.xtiled ? src.GetWidth() : dest.GetWidth();
-      int stepY = d.ytiled ? src.GetHeight() : dest.GetHeight();
+      int stepX = d.xtiled ? std::max(1, src.GetWidth() / k) : dest.GetWidth();
+      int stepY = d.ytiled ? std::max(1, src.GetHeight() / k) : dest.GetHeight();
       for (int y = dest.top; y < dest.bottom; y += stepY) {
         for (int x = dest.left; x < dest.right; x += stepX) {
           cairo_save(cr_);
@@ -183,10 +202,10 @@ bool CRenderContext::DrawImage(const UiRect& rc, const std::wstring& imageValue)
                          double(src.right)};
   const double sys[4] = {double(src.top), double(src.top + c.top), double(src.bottom - c.bottom),
                          double(src.bottom)};
-  const double dxs[4] = {double(dest.left), double(dest.left + c.left),
-                         double(dest.right - c.right), double(dest.right)};
-  const double dys[4] = {double(dest.top), double(dest.top + c.top), double(dest.bottom - c.bottom),
-                         double(dest.bottom)};
+  const double dxs[4] = {double(dest.left), double(dest.left + dc.left),
+                         double(dest.right - dc.right), double(dest.right)};
+  const double dys[4] = {double(dest.top), double(dest.top + dc.top),
+                         double(dest.bottom - dc.bottom), double(dest.bottom)};
   for (int j = 0; j < 3; ++j) {
     for (int i = 0; i < 3; ++i) {
       if (d.hole && i == 1 && j == 1) continue;

@@ -278,5 +278,52 @@ TEST_F(RenderTest, DescriptorDestPlacesTheBoxAndScaleTwoStaysCrisp) {
   EXPECT_EQ(f2->At(2 * 325, 2 * 312 - 1), kTeal);
 }
 
+TEST_F(RenderTest, AtScaleTwoSkinImagesComeFromTheirTwinsWithSharpEdges) {
+  Open();
+  auto f1 = Render(1);
+  auto f2 = Render(2);
+  UiRect b = Find(L"btn_install")->GetPos();
+  int y = (b.top + b.bottom) / 2;
+  // The face's left edge: at scale 1 the outer pixel is half covered; the twin puts that edge
+  // between two device pixels, where a doubled 1x image would repeat the half-covered one.
+  std::uint32_t half = f1->At(b.left, y);
+  EXPECT_NE(half, kTeal);
+  EXPECT_NE(half, f1->At(b.left + 1, y));
+  std::uint32_t outer = f2->At(2 * b.left, 2 * y);
+  std::uint32_t inner = f2->At(2 * b.left + 1, 2 * y);
+  EXPECT_EQ(outer, kTeal);
+  EXPECT_EQ(inner, f1->At(b.left + 1, y));
+  EXPECT_NE(outer, inner);
+}
+
+TEST_F(RenderTest, AnImageWithoutATwinIsSmoothedNotDoubledAtScaleTwo) {
+  Open();
+  kvtest::TempDir dir;
+  // A banner of exactly the control's size, black on the left half and white on the right.
+  // At scale 2 it is enlarged: the seam must blend, not jump between doubled pixels.
+  GdkPixbuf* pb = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 650, 290);
+  for (int y = 0; y < 290; ++y) {
+    guchar* row = gdk_pixbuf_get_pixels(pb) + y * gdk_pixbuf_get_rowstride(pb);
+    for (int x = 0; x < 650; ++x) row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = x < 325 ? 0 : 255;
+  }
+  std::string path = (dir.path() / "seam.png").string();
+  ASSERT_TRUE(gdk_pixbuf_save(pb, path.c_str(), "png", nullptr, nullptr));
+  g_object_unref(pb);
+  ShowBannerPage();
+  CControlUI* banner = Find(L"banner");
+  banner->SetBkImage(std::wstring(path.begin(), path.end()));
+  auto f = Render(2);
+  const UiRect& r = banner->GetPos();
+  ASSERT_EQ(r.GetWidth(), 650);
+  int y = 2 * (r.top + 100);
+  int greys = 0;
+  for (int x = 2 * r.left; x < 2 * r.right; ++x) {
+    std::uint32_t p = f->At(x, y);
+    greys += p != 0x000000 && p != 0xFFFFFF;
+  }
+  EXPECT_GE(greys, 1);
+  EXPECT_LE(greys, 8);
+}
+
 }  // namespace
 }  // namespace SkinUI
