@@ -213,6 +213,26 @@ bool WriteFileNoFollow(const std::string& path, const std::string& bytes, mode_t
   return ok;
 }
 
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes) {
+  // O_NONBLOCK: a named pipe at the path must not make us wait for a writer.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat st {};
+  if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<std::size_t>(st.st_size) > maxBytes) {
+    return std::nullopt;
+  }
+  std::string out;
+  char buf[16384];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) return out;
+    if (out.size() + static_cast<std::size_t>(n) > maxBytes) return std::nullopt;
+    out.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
 PrepareResult PreparePrivateFolderTree(const std::string& path, const std::string& base) {
   std::vector<std::string> baseParts = Components(base);
   std::vector<std::string> parts = Components(path);
