@@ -112,7 +112,7 @@ void RemoveTree(int parent, const std::string& name, int depth) {
   // Whoever owned it may no longer add to it while it is emptied.
   (void)!::fchown(dir.get(), ::geteuid(), ::getegid());
   (void)!::fchmod(dir.get(), 0700);
-  int listFd = ::dup(dir.get());
+  int listFd = ::fcntl(dir.get(), F_DUPFD_CLOEXEC, 0);
   if (listFd < 0) return;
   DIR* list = ::fdopendir(listFd);
   if (list == nullptr) {
