@@ -61,15 +61,15 @@ void Usage() {
                "              [--focus NAME] [--png OUT.png] [--scale N] [--fit-report]\n");
 }
 
-bool ParseAttribute(const std::string& spec, AttributeSetting& out) {
-  std::size_t colon = spec.find(':');
-  std::size_t eq = spec.find('=', colon == std::string::npos ? 0 : colon);
+bool ParseAttribute(const std::string& setting, AttributeSetting& out) {
+  std::size_t colon = setting.find(':');
+  std::size_t eq = setting.find('=', colon == std::string::npos ? 0 : colon);
   if (colon == std::string::npos || colon == 0 || eq == std::string::npos || eq == colon + 1) {
     return false;
   }
-  out.control = FromUtf8(spec.substr(0, colon));
-  out.name = FromUtf8(spec.substr(colon + 1, eq - colon - 1));
-  out.value = FromUtf8(spec.substr(eq + 1));
+  out.control = FromUtf8(setting.substr(0, colon));
+  out.name = FromUtf8(setting.substr(colon + 1, eq - colon - 1));
+  out.value = FromUtf8(setting.substr(eq + 1));
   return true;
 }
 
