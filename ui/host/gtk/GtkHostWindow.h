@@ -9,6 +9,7 @@
 
 typedef struct _GtkWidget GtkWidget;
 typedef struct _GtkWindow GtkWindow;
+typedef struct _GdkPixbuf GdkPixbuf;
 
 namespace SkinUI {
 
@@ -53,6 +54,8 @@ class CGtkHostWindow : public IHostWindow {
   struct Callbacks;
   friend struct Callbacks;
   void UpdateTaskbar();
+  // The program's icon with the badge of the taskbar state (error, paused).
+  void UpdateIcon();
 
   IHostWindowClient& client_;
   GtkWidget* window_ = nullptr;
@@ -66,6 +69,7 @@ class CGtkHostWindow : public IHostWindow {
   std::unique_ptr<CLauncherEntry> launcher_;
   TaskbarState taskbarState_ = TaskbarState::kNoProgress;
   double taskbarProgress_ = 0;
+  GdkPixbuf* icon_ = nullptr;  // as set, without a badge
 };
 
 }  // namespace SkinUI

@@ -1,0 +1,23 @@
+#include "app/TestHooks.h"
+
+#include "platform/Paths.h"
+#include "platform/Process.h"
+#include "sys/SystemInfo.h"
+
+namespace {
+
+TestHooks ReadTestHooks() {
+  TestHooks hooks;
+  if (platform::ElevatingUser().has_value()) return hooks;
+  hooks.urlIniPath = LocaleToWide(platform::EnvOrEmpty("KV_TEST_URL_INI"));
+  hooks.carouselUrl = LocaleToWide(platform::EnvOrEmpty("KV_TEST_CAROUSEL_URL"));
+  hooks.analyticsUrl = LocaleToWide(platform::EnvOrEmpty("KV_TEST_ANALYTICS_URL"));
+  return hooks;
+}
+
+}  // namespace
+
+const TestHooks& GetTestHooks() {
+  static const TestHooks hooks = ReadTestHooks();
+  return hooks;
+}
