@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cwchar>
 #include <filesystem>
 #include <random>
 #include <vector>
@@ -12,7 +13,6 @@
 #include "analytics/CarouselJson.h"
 #include "http/WinHttpRequest.h"
 #include "log/Log.h"
-#include "platform/web/WebRequest.h"
 #include "sys/SystemInfo.h"
 #include "ui/render/ImageProbe.h"
 
@@ -22,56 +22,6 @@ namespace {
 
 // Temporary names of images being downloaded: "pr_<n>.png.<random>.part" beside the target.
 constexpr wchar_t kPartSuffix[] = L".part";
-
-// The request class of the install flow, which also tells the response's status.
-class CBannerRequest : public CWinHttpRequest {
- public:
-  // The final response's status, 0 when there is none.
-  int StatusCode() {
-    int status = 0;
-    return request_ != nullptr && platform::WebQueryStatusCode(request_, status) ? status : 0;
-  }
-  // The announced body length, when the response has one.
-  bool ContentLength(std::uint64_t& length) {
-    return request_ != nullptr && platform::WebQueryContentLength(request_, length);
-  }
-};
-
-enum class BodyRead { kComplete, kTooLarge, kFailed };
-
-// Reads the rest of the body, handing each piece to `sink`; stops as soon as more than `limit`
-// bytes have come, so a hostile server cannot make it hold or write more.
-template <typename Sink>
-BodyRead ReadBody(CWinHttpRequest& request, std::uint64_t limit, Sink&& sink) {
-  char buffer[4096];
-  std::uint64_t total = 0;
-  for (;;) {
-    const int n = request.HttpRead(buffer, sizeof buffer);
-    if (n < 0) return BodyRead::kFailed;
-    if (n == 0) return BodyRead::kComplete;
-    total += static_cast<std::uint64_t>(n);
-    if (total > limit) return BodyRead::kTooLarge;
-    if (!sink(buffer, static_cast<std::size_t>(n))) return BodyRead::kFailed;
-  }
-}
-
-// The carousel list's text, whatever the status (an error page simply fails to parse); "" when
-// the request failed or the answer is larger than the bound.
-std::string FetchCarouselText(const std::wstring& url) {
-  CBannerRequest request;
-  if (!request.OpenUrl(url)) return "";
-  std::string text;
-  const BodyRead read =
-      ReadBody(request, kMaxCarouselAnswerBytes, [&](const char* p, std::size_t n) {
-        text.append(p, n);
-        return true;
-      });
-  if (read == BodyRead::kTooLarge) {
-    LOGA(LogLevelInfo, "carousel answer larger than %llu bytes, ignored.",
-         static_cast<unsigned long long>(kMaxCarouselAnswerBytes));
-  }
-  return read == BodyRead::kComplete ? text : "";
-}
 
 std::wstring TemporaryPathFor(const std::wstring& path) {
   static thread_local std::mt19937_64 random{std::random_device{}()};
@@ -89,41 +39,23 @@ void RemoveQuietly(const std::wstring& path) {
 // Downloads `url` into `path`: the body goes to a new temporary file beside it, which replaces
 // `path` only when the whole body came with status 200 and is a picture the toolkit may show.
 bool DownloadBannerImage(const std::string& url, const std::wstring& path) {
-  CBannerRequest request;
+  CWinHttpRequest request;
   if (!request.OpenUrl(Utf8ToWide(url))) return false;
-  const int status = request.StatusCode();
-  if (status != 200) {
+  int status = 0;
+  if (!request.GetStatusCode(&status) || status != 200) {
     LOGA(LogLevelInfo, "image answer status %d, url[%s].", status, url.c_str());
     return false;
   }
-  std::uint64_t announced = 0;
-  if (request.ContentLength(announced) && announced > kMaxBannerImageBytes) {
-    LOGA(LogLevelInfo, "image of %llu bytes refused, url[%s].",
-         static_cast<unsigned long long>(announced), url.c_str());
-    return false;
-  }
   const std::wstring temporary = TemporaryPathFor(path);
-  const std::string temporaryName = WideToLocale(temporary);
-  // "x": a name that exists already is never written through; "e": not inherited by children.
-  std::FILE* file = std::fopen(temporaryName.c_str(), "wbxe");
-  if (file == nullptr) return false;
-  const BodyRead read = ReadBody(request, kMaxBannerImageBytes, [&](const char* p, std::size_t n) {
-    return std::fwrite(p, 1, n, file) == n;
-  });
-  const bool closed = std::fclose(file) == 0;
-  bool ok = read == BodyRead::kComplete && closed;
-  if (read == BodyRead::kTooLarge) {
-    LOGA(LogLevelInfo, "image larger than %llu bytes, url[%s].",
-         static_cast<unsigned long long>(kMaxBannerImageBytes), url.c_str());
-  }
-  if (ok && SkinUI::ProbeImageFile(temporaryName, kMaxBannerImageBytes).kind ==
+  bool ok = request.SaveBodyToFile(temporary, kMaxBannerImageBytes);
+  if (ok && SkinUI::ProbeImageFile(WideToLocale(temporary), kMaxBannerImageBytes).kind ==
                 SkinUI::ImageKind::kNone) {
     LOGA(LogLevelInfo, "image is not a whole PNG or JPEG picture, url[%s].", url.c_str());
     ok = false;
   }
   if (ok) {
     std::error_code ec;
-    fs::rename(fs::path(temporaryName), fs::path(WideToLocale(path)), ec);
+    fs::rename(fs::path(WideToLocale(temporary)), fs::path(WideToLocale(path)), ec);
     ok = !ec;
   }
   if (!ok) RemoveQuietly(temporary);
@@ -212,7 +144,7 @@ void FetchBannerImages(const BannerFetchSettings& settings, BannerShared& shared
   LOGA(LogLevelInfo, "get image start.");
   CarouselResult result;
   std::vector<ImageInfo> images;
-  ParseCarouselResponse(result, images, FetchCarouselText(settings.carouselUrl));
+  ParseCarouselResponse(result, images, FetchUrlText(settings.carouselUrl));
   if (result.code == 1) {
     const int limit = std::max(0, settings.maxImages);
     if (images.size() > static_cast<std::size_t>(limit)) {

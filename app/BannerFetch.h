@@ -7,8 +7,7 @@
 #include <cstdint>
 #include <string>
 
-// Bounds on what the carousel service may send.
-inline constexpr std::uint64_t kMaxCarouselAnswerBytes = 64 * 1024;
+// Bound on each image the carousel service sends (its list is bounded by FetchUrlText, 64 KiB).
 inline constexpr std::uint64_t kMaxBannerImageBytes = 2 * 1024 * 1024;
 // The most images used from a list when the skin has no dots to count.
 inline constexpr int kDefaultMaxBannerImages = 10;

@@ -112,7 +112,7 @@ void RemoveTree(int parent, const std::string& name, int depth) {
   // Whoever owned it may no longer add to it while it is emptied.
   (void)!::fchown(dir.get(), ::geteuid(), ::getegid());
   (void)!::fchmod(dir.get(), 0700);
-  int listFd = ::dup(dir.get());
+  int listFd = ::fcntl(dir.get(), F_DUPFD_CLOEXEC, 0);
   if (listFd < 0) return;
   DIR* list = ::fdopendir(listFd);
   if (list == nullptr) {
@@ -211,6 +211,26 @@ bool WriteFileNoFollow(const std::string& path, const std::string& bytes, mode_t
   ok = ok && ::renameat(dir.get(), temp.c_str(), dir.get(), name.c_str()) == 0;
   if (!ok) ::unlinkat(dir.get(), temp.c_str(), 0);
   return ok;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes) {
+  // O_NONBLOCK: a named pipe at the path must not make us wait for a writer.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  struct stat st {};
+  if (!fd.ok() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<std::size_t>(st.st_size) > maxBytes) {
+    return std::nullopt;
+  }
+  std::string out;
+  char buf[16384];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) return out;
+    if (out.size() + static_cast<std::size_t>(n) > maxBytes) return std::nullopt;
+    out.append(buf, static_cast<std::size_t>(n));
+  }
 }
 
 PrepareResult PreparePrivateFolderTree(const std::string& path, const std::string& base) {

@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -33,6 +35,11 @@ bool WriteFileNoFollow(const std::string& path, const std::string& bytes, mode_t
 // flags; O_NOFOLLOW and O_CLOEXEC are added); its folder is opened as OpenFolderTree does.
 // The descriptor or -1 with errno set.
 int OpenFileNoFollow(const std::string& path, int flags, mode_t mode = 0644);
+
+// The content of the regular file `path` (links followed, as any reader would), read through a
+// close-on-exec descriptor; nullopt when it cannot be read, is no regular file, or is larger
+// than maxBytes.
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes);
 
 enum class PrepareResult {
   Ready,     // the tree was fine or was made

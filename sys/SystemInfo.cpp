@@ -8,8 +8,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <sstream>
 
+#include "platform/Folders.h"
 #include "platform/Paths.h"
 #include "platform/TextCodec.h"
 #include "platform/VersionRecord.h"
@@ -23,7 +24,7 @@ std::string Narrow(const std::wstring& path) {
 
 // The value of KEY=value in an os-release file, without its quotes.
 std::string OsReleaseValue(const std::string& file, const std::string& key) {
-  std::ifstream in(file);
+  std::istringstream in(platform::ReadWholeFile(file, 1 << 20).value_or(""));
   for (std::string line; std::getline(in, line);) {
     if (line.compare(0, key.size() + 1, key + "=") != 0) continue;
     std::string v = line.substr(key.size() + 1);

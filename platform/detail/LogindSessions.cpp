@@ -2,6 +2,7 @@
 
 #include <gio/gio.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -10,7 +11,8 @@ namespace platform::detail {
 namespace {
 
 constexpr char kLogin1[] = "org.freedesktop.login1";
-constexpr int kCallTimeoutMs = 1000;
+// The whole question may take this long, however many sessions there are.
+constexpr std::chrono::milliseconds kTotalTimeout{2000};
 // A machine has a handful of sessions; a bus that lists more is not trusted to be quick.
 constexpr std::size_t kMaxSessions = 256;
 
@@ -23,7 +25,7 @@ struct Session {
 // Owns one private connection; a shared one would outlive changes of the bus address.
 class SystemBus {
  public:
-  SystemBus() {
+  SystemBus() : deadline_(std::chrono::steady_clock::now() + kTotalTimeout) {
     gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
     if (address == nullptr) return;
     bus_ = g_dbus_connection_new_for_address_sync(
@@ -41,19 +43,24 @@ class SystemBus {
   SystemBus(const SystemBus&) = delete;
   SystemBus& operator=(const SystemBus&) = delete;
 
-  // The reply of one method call, or null; the caller unrefs it.
+  bool Expired() const { return std::chrono::steady_clock::now() >= deadline_; }
+
+  // The reply of one method call, or null (also once the time is up); the caller unrefs it.
   GVariant* Call(const char* path, const char* interface, const char* method, GVariant* args,
                  const char* replyType) {
-    if (bus_ == nullptr) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline_ - std::chrono::steady_clock::now());
+    if (bus_ == nullptr || left.count() <= 0) {
       if (args != nullptr) g_variant_unref(g_variant_ref_sink(args));
       return nullptr;
     }
     return g_dbus_connection_call_sync(bus_, kLogin1, path, interface, method, args,
                                        G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NO_AUTO_START,
-                                       kCallTimeoutMs, nullptr, nullptr);
+                                       static_cast<int>(left.count()), nullptr, nullptr);
   }
 
  private:
+  std::chrono::steady_clock::time_point deadline_;
   GDBusConnection* bus_ = nullptr;
 };
 
@@ -110,6 +117,8 @@ std::optional<uid_t> ActiveGraphicalSessionUser() {
   for (const Session& s : ListSessions(bus)) {
     if (IsActiveLocalGraphical(bus, s)) candidates.push_back(s);
   }
+  // Sessions not looked at in time could have changed the answer.
+  if (bus.Expired()) return std::nullopt;
   for (const Session& s : candidates) {
     if (s.seat == "seat0") return s.uid;
   }

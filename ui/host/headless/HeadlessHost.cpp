@@ -98,8 +98,9 @@ cairo_surface_t* CHeadlessWindow::Render(int scale) {
   scale = std::max(1, scale);
   cairo_surface_t* surface =
       cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size_.cx * scale, size_.cy * scale);
+  // As a HiDPI window's surface does: the scale is the surface's, not the context's.
+  cairo_surface_set_device_scale(surface, scale, scale);
   cairo_t* cr = cairo_create(surface);
-  cairo_scale(cr, scale, scale);
   client_.OnHostPaint(cr);
   cairo_destroy(cr);
   cairo_surface_flush(surface);
