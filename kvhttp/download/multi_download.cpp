@@ -413,11 +413,9 @@ void multi_download::End(download_outcome outcome, const boost::system::error_co
 }
 
 void multi_download::CloseFiles() {
-  // A finished download needs no record; any other keeps what it got.
-  if (IsComplete())
-    keeper_.Discard();
-  else
-    keeper_.Finish();
+  // The last snapshot is written in every case: a finished file that cannot be moved into
+  // place is then found complete by the next start.
+  keeper_.Finish();
   record_file_.close();
   storage_.reset();
 }
