@@ -9,6 +9,7 @@
 #include "analytics/GA.h"
 #include "app/TestHooks.h"
 #include "config/EmbeddedPackages.h"
+#include "kvhttp/download/DownloadTaskManager.h"
 #include "kvhttp/download/HttpDownload.h"
 #include "log/Log.h"
 #include "platform/Resources.h"
@@ -63,8 +64,13 @@ bool OnUiThread() {
   return backend != nullptr && backend->IsUiThread();
 }
 
-// The test hook's url.ini, when one is set and readable.
-void ApplyUrlOverride(LanguageManager& lang) {
+// The test hooks' URL configuration and download time-out, when set.
+void ApplyTestHooks(LanguageManager& lang) {
+  if (const int timeOut = GetTestHooks().downloadTimeOutSeconds; timeOut > 0) {
+    kvhttp::DownloadTaskDefaults defaults = kvhttp::GetDownloadTaskDefaults();
+    defaults.time_out = timeOut;
+    kvhttp::SetDownloadTaskDefaults(defaults);
+  }
   const std::wstring& path = GetTestHooks().urlIniPath;
   if (path.empty()) return;
   std::ifstream in(WideToLocale(path), std::ios::binary);
@@ -100,7 +106,7 @@ void CSetupFrameWnd::InitEnvironment() {
   const std::wstring languageFolder = workFolder_ + L"language/";
   LoadResZipFile(languageFolder);
   lang_.Init(languageFolder);
-  ApplyUrlOverride(lang_);
+  ApplyTestHooks(lang_);
 }
 
 std::wstring CSetupFrameWnd::GetSkinFile() {

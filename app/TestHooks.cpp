@@ -1,5 +1,7 @@
 #include "app/TestHooks.h"
 
+#include <cstdlib>
+
 #include "platform/Paths.h"
 #include "platform/Process.h"
 #include "sys/SystemInfo.h"
@@ -12,6 +14,8 @@ TestHooks ReadTestHooks() {
   hooks.urlIniPath = LocaleToWide(platform::EnvOrEmpty("KV_TEST_URL_INI"));
   hooks.carouselUrl = LocaleToWide(platform::EnvOrEmpty("KV_TEST_CAROUSEL_URL"));
   hooks.analyticsUrl = LocaleToWide(platform::EnvOrEmpty("KV_TEST_ANALYTICS_URL"));
+  const int timeOut = std::atoi(platform::EnvOrEmpty("KV_TEST_DOWNLOAD_TIMEOUT").c_str());
+  if (timeOut > 0 && timeOut <= 3600) hooks.downloadTimeOutSeconds = timeOut;
   return hooks;
 }
 

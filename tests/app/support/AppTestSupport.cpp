@@ -20,14 +20,15 @@ bool DownloadServer::Start(std::int64_t rateLimit) {
   kvtest::NginxOptions options;
   options.root = root_.path();
   options.extraHttpConfig =
-      "  log_format kvranges '$request_method $request_uri $status [$http_range] "
+      "  log_format kvranges '$msec $request_method $request_uri $status [$http_range] "
       "$body_bytes_sent';\n"
       "  access_log " +
       (root_.path() / "requests.log").string() + " kvranges;\n";
+  // The rate limit sits outside the location: nginx drops it there once an "if" is present.
   options.extraServerConfig =
-      "    location /download/ {\n      if (-f " + flag + ") { return 503; }\n" +
-      (rateLimit > 0 ? "      limit_rate " + std::to_string(rateLimit) + ";\n" : std::string()) +
-      "    }\n"
+      (rateLimit > 0 ? "    limit_rate " + std::to_string(rateLimit) + ";\n" : std::string()) +
+      "    location /download/ {\n      if (-f " + flag +
+      ") { return 403; }\n    }\n"
       "    location /producturl { try_files /producturl/index.html =404; }\n";
   return nginx_.Start(options);
 }

@@ -16,8 +16,8 @@
 namespace apptest {
 
 // nginx on 127.0.0.1 serving files under /download/ and the pages under /producturl. Every
-// request is logged as "METHOD URI STATUS RANGE BYTES"; while failing, new requests for
-// /download/ get 503.
+// request is logged as "METHOD URI STATUS [RANGE] BYTES"; while failing, new requests for
+// /download/ are refused with 403, which ends the engine's connections for good.
 class DownloadServer {
  public:
   // rateLimit: bytes per second per connection (nginx limit_rate), 0 for none.

@@ -22,6 +22,7 @@ const HeadlessEnv& SetUpHeadlessEnv() {
     // Analytics go to a port nothing listens on: they fail at once.
     setenv("KV_TEST_ANALYTICS_URL", "http://127.0.0.1:9/mp/collect", 1);
     setenv("PATH", opener.PathValue().c_str(), 1);
+    setenv("KV_TEST_DOWNLOAD_TIMEOUT", "2", 1);
     return e;
   }();
   return env;
