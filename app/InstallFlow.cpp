@@ -191,8 +191,13 @@ bool CSetupFrameWnd::StartDownload(const std::wstring& url, const std::wstring& 
 void CSetupFrameWnd::RunDownload(const std::wstring& url, const std::wstring& targetFile,
                                  std::uint64_t generation) {
   std::lock_guard<std::mutex> slot(downloadSlot_);
-  // The window went, a newer download was asked for, or the old one finished meanwhile.
-  if (windowGone_ || generation != downloadGeneration_ || state_ != kWindow_Downloading) return;
+  // The window went, a newer download was asked for, or the one before this finished the file
+  // meanwhile. (The first download may start before OnClickInstall has entered its state.)
+  const WindowState state = state_;
+  if (windowGone_ || generation != downloadGeneration_ || state == kWindow_Installing ||
+      state == kWindow_Finish) {
+    return;
+  }
   downloadRunning_ = true;
   DownloadJob job{this, generation};
   DownloadRequest request;
