@@ -90,7 +90,7 @@ bool CHttpSocket::Connect(const std::string& host, std::uint16_t port) {
   peerAddress_ = Wide(text);
 
   CloseSocket();
-  socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  socket_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (socket_ < 0) {
     Raise(HttpErrSocket);
     return false;
@@ -142,7 +142,7 @@ bool CHttpSocket::FetchToFile(const wchar_t* urlArg, const wchar_t* pathArg) {
     for (;;) {
       if (!SendRequest(host8, requestPath)) return fail(true);
       RemoveFile(filePath);
-      std::FILE* file = filePath.empty() ? nullptr : std::fopen(filePath.c_str(), "wb+");
+      std::FILE* file = filePath.empty() ? nullptr : std::fopen(filePath.c_str(), "wb+e");
       if (!file) {
         Raise(HttpErrCreateFile);
         return fail(true);

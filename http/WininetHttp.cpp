@@ -106,7 +106,7 @@ bool CWininetHttp::FetchToFile(const wchar_t* url, const wchar_t* filePath) {
 
   const std::string target = Narrow(http_detail::WideOrEmpty(filePath));
   CreateParentFolders(target);
-  std::FILE* file = target.empty() ? nullptr : std::fopen(target.c_str(), "wb+");
+  std::FILE* file = target.empty() ? nullptr : std::fopen(target.c_str(), "wb+e");
   if (!file) return failed(HttpErrCreateFile);
   double done = 0;
   bool writeFailed = false;

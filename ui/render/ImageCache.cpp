@@ -104,11 +104,35 @@ std::shared_ptr<CSkinImage> DecodeImage(const std::vector<unsigned char>& bytes,
   return std::make_shared<CSkinImage>(surf, w, h);
 }
 
-std::shared_ptr<CSkinImage> CImageCache::Get(const std::wstring& name,
-                                             std::optional<UiColor> mask) {
+std::wstring DoubleDensityName(const std::wstring& name) {
+  std::size_t slash = name.find_last_of(L"/\\");
+  std::size_t dot = name.rfind(L'.');
+  if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) {
+    return name + L"@2x";
+  }
+  return name.substr(0, dot) + L"@2x" + name.substr(dot);
+}
+
+std::shared_ptr<CSkinImage> CImageCache::Get(const std::wstring& name, std::optional<UiColor> mask,
+                                             int density) {
   if (name.empty()) return nullptr;
   std::wstring key = name;
   if (mask) key += L"|" + std::to_wstring(*mask & 0xFFFFFF);
+  if (density >= 2 && resources_ != nullptr) {
+    // Twins come from the package only, which never changes: a missing one is remembered too.
+    std::wstring twinKey = L"@2x|" + key;
+    auto twin = entries_.find(twinKey);
+    if (twin == entries_.end()) {
+      Entry e;
+      std::vector<unsigned char> bytes;
+      if (resources_->ReadSkinFile(DoubleDensityName(name), bytes)) {
+        e.image = DecodeImage(bytes, mask);
+        if (e.image) e.image->set_density(2);
+      }
+      twin = entries_.emplace(twinKey, e).first;
+    }
+    if (twin->second.image) return twin->second.image;
+  }
   auto it = entries_.find(key);
   if (it != entries_.end()) {
     if (!it->second.fromDisk) return it->second.image;

@@ -24,14 +24,22 @@ class CSkinImage {
   CSkinImage(const CSkinImage&) = delete;
   CSkinImage& operator=(const CSkinImage&) = delete;
   cairo_surface_t* surface() const { return surface_; }
+  // In image pixels.
   int width() const { return width_; }
   int height() const { return height_; }
+  // Image pixels per skin pixel: 2 for the "@2x" twin of a skin image, else 1.
+  int density() const { return density_; }
+  void set_density(int density) { density_ = density; }
 
  private:
   cairo_surface_t* surface_;
   int width_;
   int height_;
+  int density_ = 1;
 };
+
+// The name of a skin image's double-density twin: "img\logo.png" -> "img\logo@2x.png".
+std::wstring DoubleDensityName(const std::wstring& name);
 
 // "png" or "jpeg" when the bytes start like one, else null. Any thread.
 const char* ImageFormatOf(const unsigned char* data, std::size_t size);
@@ -45,8 +53,10 @@ std::shared_ptr<CSkinImage> DecodeImage(const std::vector<unsigned char>& bytes,
 class CImageCache {
  public:
   void SetResources(const CSkinResources* resources) { resources_ = resources; }
-  // Null when the image is found nowhere or cannot be decoded.
-  std::shared_ptr<CSkinImage> Get(const std::wstring& name, std::optional<UiColor> mask);
+  // Null when the image is found nowhere or cannot be decoded. With density 2 (a display scale
+  // above 1) the skin package's "@2x" twin is preferred when it has one.
+  std::shared_ptr<CSkinImage> Get(const std::wstring& name, std::optional<UiColor> mask,
+                                  int density = 1);
   void Clear() { entries_.clear(); }
 
  private:

@@ -97,6 +97,8 @@ class CHeadlessWindow : public IHostWindow {
   };
   // Fires due timers; returns the earliest next due time.
   std::optional<std::chrono::steady_clock::time_point> RunDueTimers();
+  // The earliest due time of the running timers.
+  std::optional<std::chrono::steady_clock::time_point> NextDue() const;
 
   CHeadlessBackend& backend_;
   IHostWindowClient& client_;
@@ -156,6 +158,15 @@ class CHeadlessBackend : public IHostBackend {
   // UI thread: runs the loop until done() holds or the time is up; false on time-out.
   bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
+  // A clock for tests of long timers. Once UseManualClock is called, window timers no longer
+  // follow real time: they fall due only as AdvanceClock moves the clock on. UI thread.
+  void UseManualClock();
+  // Moves the manual clock on by `step`, firing each timer every time it falls due on the
+  // way, in time order, as a real clock would.
+  void AdvanceClock(std::chrono::milliseconds step);
+  // The time timers are measured against: the manual clock once in use, else the real one.
+  std::chrono::steady_clock::time_point Now() const;
+
  private:
   friend class CHeadlessWindow;
   void AddWindow(CHeadlessWindow* w);
@@ -173,6 +184,7 @@ class CHeadlessBackend : public IHostBackend {
   std::vector<MessageBoxRequest> boxes_;
   std::function<bool(const std::wstring&, std::wstring&)> folderAnswerer_;
   std::vector<std::wstring> folderTitles_;
+  std::optional<std::chrono::steady_clock::time_point> manualNow_;  // UI thread
 };
 
 }  // namespace SkinUI
