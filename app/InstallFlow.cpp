@@ -9,6 +9,8 @@
 #include "http/WinHttpRequest.h"
 #include "kvhttp/download/HttpDownload.h"
 #include "log/Log.h"
+#include "platform/Elevation.h"
+#include "platform/Folders.h"
 #include "platform/web/WebRequest.h"
 #include "sys/ProcessUtils.h"
 #include "sys/SystemInfo.h"
@@ -29,12 +31,19 @@ void CSetupFrameWnd::OnClickInstall() {
   SetInstallFolder(folder);
   LOGW(LogLevelInfo, L"sel path:%ls", folder.c_str());
 
-  if (!IsInstallFolderUsable(folder)) {
+  bool usable = IsInstallFolderUsable(folder);
+  // As root, the product must not sit below a folder another user could change.
+  if (usable && platform::IsElevated() && !platform::PathSafeForRoot(WideToLocale(folder))) {
+    LOGA(LogLevelInfo, "sel path refused: others can write on its way");
+    usable = false;
+  }
+  if (!usable) {
     ShowPathTip(lang_.GetText(L"STR_PATH_INVALID"));
     return;
   }
   LOGA(LogLevelInfo, "sel path end");
 
+  if (banner_) banner_->StartFetch();
   workers_.Start([this] { PrepareDownload(); });
 
   LOGA(LogLevelInfo, "send ga begin");
