@@ -2,6 +2,7 @@
 // folder that follows the file name, the whole flow against the servers, message boxes in the
 // user's language, and closing in the middle of a download.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <filesystem>
 
@@ -93,33 +94,40 @@ TEST_F(KvdownloaderTest, SecondStartPresentsTheFirstWindow) {
   CloseFromHome(first);
 }
 
-// The boxes' buttons speak the user's language.
-TEST_F(KvdownloaderTest, NetworkBoxInGermanAndAbort) {
+// The boxes' buttons speak the user's language; Ignore hands the download to the browser and
+// the window goes back to its home page.
+TEST_F(KvdownloaderTest, NetworkBoxInGermanAndIgnore) {
+  apptest::RecordingOpener opener;
   AppWindow app(display_, sandbox_);
-  ASSERT_TRUE(app.Start({{"LC_ALL", "de_DE.UTF-8"}}));
+  ASSERT_TRUE(app.Start({{"LC_ALL", "de_DE.UTF-8"}, {"PATH", opener.PathValue()}}));
   ASSERT_FALSE(app.WaitForWindow().empty()) << app.Output();
   app.Click(kInstallX, kInstallY);
   const std::string box = app.WaitForDialog();
   ASSERT_FALSE(box.empty());
   EXPECT_TRUE(app.Screenshot(sandbox_.root.path() / "network-box-de.png"));
-  app.PressDialogButton(box, 0);  // the first button: Abort
-  EXPECT_EQ(app.WaitExit(), 0) << app.Output();
+  app.PressDialogButton(box, 2);  // Ignorieren
+  ASSERT_TRUE(opener.WaitForOpened(1, seconds(10)));
+  EXPECT_EQ(opener.Opened(), std::vector<std::string>{"http://127.0.0.1:9/download/none.exe"});
+  ASSERT_TRUE(apptest::WaitUntil([&] { return app.VisibleWindows().size() == 1; }, seconds(5)));
+  EXPECT_TRUE(app.Screenshot(sandbox_.root.path() / "home-after-ignore.png"));
   const std::string log = kvtest::ReadFile(sandbox_.LogFile("kvdownloader"));
   EXPECT_NE(log.find("HttpDownloadEnd：Failed"), std::string::npos);
+  EXPECT_NE(log.find("UpdateWindowSate:kWindow_Init", log.find("HttpDownloadEnd")),
+            std::string::npos);
+  CloseFromHome(app);
 }
 
-TEST_F(KvdownloaderTest, InstallsThroughTheServersAndStarts) {
+// End to end with the demo installer: the product installed with its desktop entry, the
+// after-installation page opened once, a second after the clean-up, and Start runs the product.
+TEST_F(KvdownloaderTest, InstallsTheDemoProductAndStartsIt) {
   apptest::DownloadServer server;
-  ASSERT_TRUE(server.Start(64 * 1024));
-  const fs::path args = sandbox_.root.path() / "args.txt";
-  std::string installer =
-      "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + args.string() + "'\nsleep 1\nexit 0\n";
-  installer += kvtest::PatternBytes((1 << 20) - installer.size(), 5);
-  server.AddFile("setup.exe", installer);
-  apptest::WriteUrlIni(sandbox_.UrlIni(),
-                       {{"STR_DOWN_URL", server.Url("setup.exe")},
-                        {"STR_DOWN_URL_X64", server.Url("setup.exe")},
-                        {"STR_INSTALL_URL", server.BaseUrl() + "/producturl?key=installed"}});
+  ASSERT_TRUE(server.Start());
+  server.AddFile("setup.exe",
+                 kvtest::ReadFile(kvtest::BinaryDir() / "tools/demo-installer/demo-installer"));
+  const std::string page = server.BaseUrl() + "/producturl?key=installed";
+  apptest::WriteUrlIni(sandbox_.UrlIni(), {{"STR_DOWN_URL", server.Url("setup.exe")},
+                                           {"STR_DOWN_URL_X64", server.Url("setup.exe")},
+                                           {"STR_INSTALL_URL", page}});
   apptest::RecordingOpener opener;
   AppWindow app(display_, sandbox_);
   ASSERT_TRUE(app.Start({{"PATH", opener.PathValue()}}));
@@ -127,16 +135,39 @@ TEST_F(KvdownloaderTest, InstallsThroughTheServersAndStarts) {
   apptest::LogTail log(sandbox_.LogFile("kvdownloader"));
 
   app.Click(kInstallX, kInstallY);
-  ASSERT_TRUE(log.WaitFor("Download....", seconds(10)));
-  EXPECT_TRUE(app.Screenshot(sandbox_.root.path() / "downloading.png"));
-  ASSERT_TRUE(apptest::WaitUntil([&] { return fs::exists(args); }, seconds(30)));
-  EXPECT_NE(kvtest::ReadFile(args).find("/path=" + sandbox_.ProgramFiles().string() + "/\n"),
-            std::string::npos);
-  ASSERT_TRUE(log.WaitFor("InstallExeFinish", seconds(20)));
+  ASSERT_TRUE(log.WaitFor("UpdateWindowSate:kWindow_Installing", seconds(20)));
+  const fs::path installer = sandbox_.WorkFolder("kvdownloader") / "korvana-download.exe";
+  ASSERT_TRUE(apptest::WaitUntil([&] { return fs::exists(installer); }, seconds(10)));
+  EXPECT_TRUE(app.Screenshot(sandbox_.root.path() / "installing.png"));
+  ASSERT_TRUE(apptest::WaitUntil([&] { return !fs::exists(installer); }, seconds(20)));
+  const auto cleanedUp = std::chrono::steady_clock::now();
   ASSERT_TRUE(opener.WaitForOpened(1, seconds(10)));
+  EXPECT_GE(std::chrono::steady_clock::now() - cleanedUp, std::chrono::milliseconds(900));
+  EXPECT_EQ(opener.Opened(),
+            std::vector<std::string>{page + "&pid=1102&lang=English&custom=com_ru"});
+
+  const fs::path folder = sandbox_.ProgramFiles() / "Korvana" / "Korvana Lumenstack";
+  EXPECT_EQ(kvtest::ReadFile(folder / "domain"), "com_ru");
+  EXPECT_EQ(uitest::RunX(display_, "'" + (folder / "lumenstack").string() + "' --version"),
+            "Korvana Lumenstack 2.1.0");
+  const fs::path entry =
+      sandbox_.root.path() / "home/.local/share/applications/korvana-lumenstack.desktop";
+  ASSERT_TRUE(fs::exists(entry));
+  EXPECT_NE(kvtest::ReadFile(entry).find("Exec=\"" + (folder / "lumenstack").string() + "\""),
+            std::string::npos);
+  EXPECT_TRUE(log.Contains("\"name\": \"Installed_Succeed\""));
   EXPECT_TRUE(app.Screenshot(sandbox_.root.path() / "finished.png"));
-  app.Click(kInstallX, kInstallY);
+
+  app.Click(kInstallX, kInstallY);  // Start
   EXPECT_EQ(app.WaitExit(), 0) << app.Output();
+  const std::string product = uitest::FindXWindow(display_, "^Korvana Lumenstack$", seconds(10));
+  ASSERT_FALSE(product.empty()) << "the product's window";
+  EXPECT_TRUE(app.Screenshot(sandbox_.root.path() / "product.png"));
+  const std::string pid = uitest::RunX(display_, "xdotool getwindowpid " + product);
+  ASSERT_FALSE(pid.empty());
+  kill(std::stoi(pid), SIGTERM);
+  opener.WaitForOpened(2, std::chrono::milliseconds(500));
+  EXPECT_EQ(opener.Opened().size(), 1u) << "the page opens once";
 }
 
 // Closing during the download: the question, Yes, and the program is gone in moments with

@@ -27,6 +27,16 @@ AppWindow::~AppWindow() {
   if (proc_.pid() > 0) proc_.Stop(SIGKILL);
 }
 
+namespace {
+
+// When the tests run as root, the program runs as a user made for them, as a user would run it.
+const TestUser& ProgramUser() {
+  static const TestUser user;
+  return user;
+}
+
+}  // namespace
+
 fs::path AppWindow::ProgramPath() {
   return kvtest::BinaryDir() / "app" / "kvdownloader";
 }
@@ -54,7 +64,13 @@ bool AppWindow::Start(const std::map<std::string, std::string>& extraEnv, const 
   };
   for (const auto& [key, value] : extraEnv) env[key] = value;
   const fs::path program = exe.empty() ? ProgramPath() : exe;
-  return proc_.Start({program.string()}, (outputDir_.path() / "output.txt").string(), env);
+  std::vector<std::string> argv = {program.string()};
+  if (runAsTestUser_ && ProgramUser().valid()) {
+    ProgramUser().Own(sandbox_.root.path());
+    argv.insert(argv.begin(), {"setpriv", "--reuid=" + std::to_string(ProgramUser().uid()),
+                               "--regid=" + std::to_string(ProgramUser().gid()), "--clear-groups"});
+  }
+  return proc_.Start(argv, (outputDir_.path() / "output.txt").string(), env);
 }
 
 std::string AppWindow::Output() const {

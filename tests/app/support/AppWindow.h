@@ -29,7 +29,8 @@ class AppWindow {
   ~AppWindow();
 
   // Starts `exe` (default: the built kvdownloader) with the sandbox's environment plus
-  // `extraEnv`; its output goes to Output().
+  // `extraEnv`; its output goes to Output(). A test running as root runs it as an unprivileged
+  // user made for the tests (the sandbox becomes that user's) unless RunAsRoot was called.
   bool Start(const std::map<std::string, std::string>& extraEnv = {},
              const std::filesystem::path& exe = {});
   // The main window's X id once it is shown ("" after the time-out).
@@ -47,6 +48,8 @@ class AppWindow {
   // The exit code, -1 when the program is still running after the time-out.
   int WaitExit(std::chrono::milliseconds timeout = std::chrono::seconds(20));
   bool Running() { return proc_.Running(); }
+  // The next Start runs the program as the test's own user (root).
+  void RunAsRoot() { runAsTestUser_ = false; }
   std::string Output() const;
   const std::string& window() const { return window_; }
   // X ids of the visible windows titled like the program.
@@ -62,6 +65,7 @@ class AppWindow {
   kvtest::ChildProcess proc_;
   kvtest::TempDir outputDir_;
   std::string window_;
+  bool runAsTestUser_ = true;
 };
 
 }  // namespace apptest

@@ -12,7 +12,7 @@ namespace apptest {
 namespace fs = std::filesystem;
 
 const HeadlessEnv& SetUpHeadlessEnv() {
-  static kvtest::TempDir root;
+  static PrivateDir root;
   static RecordingOpener opener;
   static const HeadlessEnv env = [] {
     HeadlessEnv e{root.path() / "pf", root.path() / "url.ini", &opener};
@@ -47,7 +47,7 @@ HeadlessApp::HeadlessApp(const std::map<std::string, std::string>& urls)
 
 HeadlessApp::~HeadlessApp() {
   DestroyFrame();
-  SkinUI::SetHostBackend(nullptr);
+  if (SkinUI::GetHostBackend() == backend_.get()) SkinUI::SetHostBackend(nullptr);
 }
 
 void HeadlessApp::DestroyFrame() {
