@@ -1,5 +1,6 @@
 #include "app/BannerCarousel.h"
 
+#include <system_error>
 #include <thread>
 
 #include "log/Log.h"
@@ -58,9 +59,15 @@ void CBannerCarousel::StartFetch() {
   maxImages_ = dots > 0 ? dots : kDefaultMaxBannerImages;
   BannerFetchSettings settings{carouselUrl_, cacheFolder_, maxImages_};
   // The worker holds the shared state itself, so this object may go first.
-  std::thread([settings = std::move(settings), shared = shared_] {
-    FetchBannerImages(settings, *shared);
-  }).detach();
+  try {
+    std::thread([settings = std::move(settings), shared = shared_] {
+      FetchBannerImages(settings, *shared);
+    }).detach();
+  } catch (const std::system_error&) {
+    // Without a worker the cache of an earlier run is what there is.
+    LOGA(LogLevelInfo, "banner worker could not start.");
+    shared_->ready.store(1, std::memory_order_release);
+  }
   window_.SetTimer(kTimerBannerReady, kBannerReadyMs);
 }
 
