@@ -91,13 +91,15 @@ TEST_F(AccessibleTreeTest, TheDefaultActionClicksAfterTheRequestHasBeenAnswered)
   EXPECT_TRUE(Node(window_->host().AccessibleNodes(), L"chk_fold")->checked);
   // A disabled or vanished control does nothing.
   Find(L"btn_install")->SetEnabled(false);
-  auto install = Node(window_->host().AccessibleNodes(), L"btn_install");
+  nodes = window_->host().AccessibleNodes();
+  const AccessibleNode* install = Node(nodes, L"btn_install");
   ASSERT_NE(install, nullptr);
   EXPECT_FALSE(install->enabled);
   EXPECT_FALSE(window_->host().AccessibleAction(install->id));
   EXPECT_FALSE(window_->host().AccessibleAction(12345));
   // Focus asked for by the screen reader.
-  auto start = Node(window_->host().AccessibleNodes(), L"btn_start");
+  const AccessibleNode* start = Node(nodes, L"btn_start");
+  ASSERT_NE(start, nullptr);
   EXPECT_TRUE(window_->host().AccessibleFocus(start->id));
   EXPECT_TRUE(Node(window_->host().AccessibleNodes(), L"btn_start")->focused);
 }
