@@ -339,13 +339,7 @@ void Checker::CheckBuildValues() {
     Add(file, L"", L"", "file is missing or unreadable");
     return;
   }
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::map<std::string, std::string> values;
-  static const std::regex kSet(R"re(set\(\s*KV_BRAND_([A-Z_]+)\s+"([^"]*)"\s*\))re");
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), kSet); it != std::sregex_iterator();
-       ++it) {
-    values[(*it)[1]] = (*it)[2];
-  }
+  std::map<std::string, std::string> values = ReadBrandBuildValues(folder_);
   auto problem = [&](const std::string& name, const std::string& message) {
     Add(file, L"", Utf8ToWide("KV_BRAND_" + name), message);
   };
@@ -375,6 +369,30 @@ void Checker::CheckBuildValues() {
 
 std::vector<BrandProblem> CheckBrandFolder(const std::filesystem::path& folder) {
   return Checker(folder).Run();
+}
+
+std::map<std::string, std::string> ReadBrandBuildValues(const std::filesystem::path& folder) {
+  std::map<std::string, std::string> values;
+  std::ifstream in(folder / "brand.cmake", std::ios::binary);
+  if (!in) return values;
+  std::string text;
+  // Comment lines (examples, say) set nothing.
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos || line[first] != '#') text += line + "\n";
+  }
+  static const std::regex kSet(R"re(set\(\s*KV_BRAND_([A-Z_]+)\s+"([^"]*)"\s*\))re");
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), kSet); it != std::sregex_iterator();
+       ++it) {
+    values[(*it)[1]] = (*it)[2];
+  }
+  return values;
+}
+
+IniSections ReadBrandUrlSections(const std::filesystem::path& folder) {
+  auto scanned = brandcheck::ScanFile(folder / "url.ini", Encoding::kUtf16Le);
+  if (!scanned) return {};
+  return ParseIniText(scanned->text);
 }
 
 std::string FormatBrandProblem(const BrandProblem& p) {

@@ -134,8 +134,9 @@ bool CHttpSocket::FetchToFile(const wchar_t* urlArg, const wchar_t* pathArg) {
     std::wstring host, path;
     std::uint16_t port = 0;
     ParseHttpUrl(url, host, path, port);
-    // No TLS here. A redirect that lands on 443 still loses the file it started.
-    if (port == 443) return redirects == 0 ? false : fail(false);
+    // No TLS here, and an https URL is never asked in plain text. A redirect that lands on
+    // one still loses the file it started.
+    if (UsesTls(url, port)) return redirects == 0 ? false : fail(false);
     const std::string host8 = Narrow(host);
     if (!Connect(host8, port)) return fail(false);
     std::string requestPath = Narrow(path);
@@ -158,7 +159,7 @@ bool CHttpSocket::FetchToFile(const wchar_t* urlArg, const wchar_t* pathArg) {
         Raise(HttpErrRedirect);
         return fail(true);
       }
-      if (StartsWith(location, "http://")) {
+      if (StartsWith(location, "http://") || StartsWith(location, "https://")) {
         CloseSocket();
         url = Wide(location);
         break;
@@ -260,7 +261,7 @@ bool CHttpSocket::FetchToMemory(const wchar_t* urlArg, void** buffer, int* size)
     std::wstring host, path;
     std::uint16_t port = 0;
     ParseHttpUrl(url, host, path, port);
-    if (port == 443) return false;
+    if (UsesTls(url, port)) return false;
     const std::string host8 = Narrow(host);
     if (!Connect(host8, port)) {
       Raise(HttpErrOpen);
