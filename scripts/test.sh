@@ -55,7 +55,7 @@ if [ $QUICK -eq 0 ]; then
   if [ -d kvhttp ]; then
     echo "== ThreadSanitizer (engine, controller threads)"
     configure_and_build build/tsan -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=thread \
-      -DKV_COMPONENTS="platform;log;sys;config;http;analytics;kvhttp;ui;app;tools"
+      -DKV_COMPONENTS="platform;log;sys;config;http;analytics;integrity;kvhttp;ui;app;tools"
     TSAN_OPTIONS=halt_on_error=1 run_ctest build/tsan -L "engine|threads"
   fi
 
