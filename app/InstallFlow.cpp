@@ -9,6 +9,8 @@
 #include "http/WinHttpRequest.h"
 #include "kvhttp/download/HttpDownload.h"
 #include "log/Log.h"
+#include "platform/Elevation.h"
+#include "platform/Folders.h"
 #include "platform/web/WebRequest.h"
 #include "sys/ProcessUtils.h"
 #include "sys/SystemInfo.h"
@@ -29,12 +31,19 @@ void CSetupFrameWnd::OnClickInstall() {
   SetInstallFolder(folder);
   LOGW(LogLevelInfo, L"sel path:%ls", folder.c_str());
 
-  if (!IsInstallFolderUsable(folder)) {
+  bool usable = IsInstallFolderUsable(folder);
+  // As root, the product must not sit below a folder another user could change.
+  if (usable && platform::IsElevated() && !platform::PathSafeForRoot(WideToLocale(folder))) {
+    LOGA(LogLevelInfo, "sel path refused: others can write on its way");
+    usable = false;
+  }
+  if (!usable) {
     ShowPathTip(lang_.GetText(L"STR_PATH_INVALID"));
     return;
   }
   LOGA(LogLevelInfo, "sel path end");
 
+  if (banner_) banner_->StartFetch();
   workers_.Start([this] { PrepareDownload(); });
 
   LOGA(LogLevelInfo, "send ga begin");
@@ -191,8 +200,13 @@ bool CSetupFrameWnd::StartDownload(const std::wstring& url, const std::wstring& 
 void CSetupFrameWnd::RunDownload(const std::wstring& url, const std::wstring& targetFile,
                                  std::uint64_t generation) {
   std::lock_guard<std::mutex> slot(downloadSlot_);
-  // The window went, a newer download was asked for, or the old one finished meanwhile.
-  if (windowGone_ || generation != downloadGeneration_ || state_ != kWindow_Downloading) return;
+  // The window went, a newer download was asked for, or the one before this finished the file
+  // meanwhile. (The first download may start before OnClickInstall has entered its state.)
+  const WindowState state = state_;
+  if (windowGone_ || generation != downloadGeneration_ || state == kWindow_Installing ||
+      state == kWindow_Finish) {
+    return;
+  }
   downloadRunning_ = true;
   DownloadJob job{this, generation};
   DownloadRequest request;

@@ -11,6 +11,7 @@
 #include "analytics/GA.h"
 #include "app/SetupFrameWnd.h"
 #include "log/Log.h"
+#include "platform/Folders.h"
 #include "platform/Process.h"
 #include "sys/ProcessUtils.h"
 #include "sys/SystemInfo.h"
@@ -37,8 +38,9 @@ std::vector<std::string> InstallerArguments(const std::wstring& installFolder,
 }
 
 int ProgressFromText(const std::string& text) {
-  const int value = std::atoi(text.substr(0, 10).c_str());
-  return value < 0 ? 0 : value > 100 ? 100 : value;
+  // atoi's reading, taken wide: ten digits do not fit an int.
+  const long value = std::strtol(text.substr(0, 10).c_str(), nullptr, 10);
+  return value < 0 ? 0 : value > 100 ? 100 : static_cast<int>(value);
 }
 
 bool MakeInstallerExecutable(const std::wstring& installerFile) {
@@ -72,19 +74,46 @@ void CSetupFrameWnd::StartInstallExe() {
   const std::wstring productFolder = ProductFolder();
   if (!CreateFolderTree(productFolder)) CreateFolderTree(productFolder);
   WriteDomainFile();
+  // The installer becomes a program only now that it is complete.
   MakeInstallerExecutable(installerFile_);
 
   // The leftover progress file goes before the installer can write a new one.
   StartProgressWatch();
   const std::wstring folder = GetInstallFolder();
-  workers_.Start([this, folder] {
-    const int exitCode = SilentInstallation(installerFile_, folder, progressFile_);
-    if (windowGone_) return;
-    CGA::Instance()->SendInstallSucceed();
-    LOGA(LogLevelInfo, "StartInstallExe：SilentInstallation");
-    LOGA(LogLevelInfo, "installer exit code %d", exitCode);
-    UpdateWindowSate(kWindow_Finish);
+  workers_.Start([this, folder] { RunInstaller(folder); });
+}
+
+void CSetupFrameWnd::RunInstaller(const std::wstring& installFolder) {
+  const int exitCode = SilentInstallation(installerFile_, installFolder, progressFile_);
+  if (windowGone_) return;
+  // Only a run that ended well and left the product behind counts as an installation.
+  const std::wstring product = ProductExecutable();
+  if (exitCode != 0) {
+    LOGA(LogLevelInfo, "installation failed: the installer %s %d",
+         exitCode < 0 ? "did not start," : "ended with", exitCode);
+    InstallFailed();
+    return;
+  }
+  if (!FileExists(product)) {
+    LOGW(LogLevelInfo, L"installation failed: no product at %ls", product.c_str());
+    InstallFailed();
+    return;
+  }
+  CGA::Instance()->SendInstallSucceed();
+  LOGA(LogLevelInfo, "StartInstallExe：SilentInstallation");
+  UpdateWindowSate(kWindow_Finish);
+}
+
+void CSetupFrameWnd::InstallFailed() {
+  RunOnUiThread([this] {
+    KillTimer(kTimerProgressPoll);
+    if (taskbar_) taskbar_->SetState(TaskbarState::kError);
   });
+  RemoveInstallerFiles();
+  AskUser(lang_.GetText(L"STR_INSTALL_FAILED"), MB_OK | MB_ICONERROR);
+  // Home again, where the install button downloads and runs the installer anew.
+  SetProgress(0);
+  UpdateWindowSate(kWindow_Init);
 }
 
 int CSetupFrameWnd::SilentInstallation(const std::wstring& installerFile,
@@ -105,9 +134,8 @@ int CSetupFrameWnd::SilentInstallation(const std::wstring& installerFile,
 bool CSetupFrameWnd::WriteDomainFile() {
   const std::string code = WideToLocale(lang_.GetCustom());
   if (code.empty()) return false;
-  std::ofstream out(WideToLocale(ProductFolder() + L"domain"), std::ios::binary | std::ios::trunc);
-  out.write(code.data(), static_cast<std::streamsize>(code.size()));
-  return static_cast<bool>(out);
+  // A link planted at the name is replaced, never written through.
+  return platform::WriteFileNoFollow(WideToLocale(ProductFolder() + L"domain"), code);
 }
 
 void CSetupFrameWnd::StartProgressWatch() {
@@ -127,7 +155,7 @@ void CSetupFrameWnd::ReadProgressFile() {
 void CSetupFrameWnd::InstallExeFinish() {
   LOGA(LogLevelInfo, "InstallExeFinish");
   RunOnUiThread([this] {
-    KillTimer(kTimerBannerRotate);
+    if (banner_) banner_->StopRotation();
     KillTimer(kTimerProgressPoll);
     if (CControlUI* c = FindControl(L"btn_start")) c->SetVisible(true);
     if (CControlUI* c = FindControl(L"btn_install")) c->SetVisible(false);
@@ -165,6 +193,9 @@ void CSetupFrameWnd::RemoveInstallerFiles() {
 }
 
 void CSetupFrameWnd::LaunchProduct() {
-  RunProgram(ProductExecutable(), lang_.IsRunAsAdmin());
+  if (RunProgram(ProductExecutable(), lang_.IsRunAsAdmin()) == RunResult::NoInteractiveUser) {
+    // Elevated, with nobody to start it for: never as root in the user's place.
+    ShowMessageBox(lang_.GetText(L"STR_START_MANUALLY"), MB_OK | MB_ICONINFORMATION);
+  }
   PostMessage(WM_CLOSE, kCloseNoPrompt, 0);
 }

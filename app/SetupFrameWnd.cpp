@@ -9,6 +9,7 @@
 #include "analytics/GA.h"
 #include "app/TestHooks.h"
 #include "config/EmbeddedPackages.h"
+#include "kvhttp/download/DownloadTaskManager.h"
 #include "kvhttp/download/HttpDownload.h"
 #include "log/Log.h"
 #include "platform/Resources.h"
@@ -63,8 +64,13 @@ bool OnUiThread() {
   return backend != nullptr && backend->IsUiThread();
 }
 
-// The test hook's url.ini, when one is set and readable.
-void ApplyUrlOverride(LanguageManager& lang) {
+// The test hooks' URL configuration and download time-out, when set.
+void ApplyTestHooks(LanguageManager& lang) {
+  if (const int timeOut = GetTestHooks().downloadTimeOutSeconds; timeOut > 0) {
+    kvhttp::DownloadTaskDefaults defaults = kvhttp::GetDownloadTaskDefaults();
+    defaults.time_out = timeOut;
+    kvhttp::SetDownloadTaskDefaults(defaults);
+  }
   const std::wstring& path = GetTestHooks().urlIniPath;
   if (path.empty()) return;
   std::ifstream in(WideToLocale(path), std::ios::binary);
@@ -96,11 +102,18 @@ void CSetupFrameWnd::InitEnvironment() {
   if (environmentReady_) return;
   environmentReady_ = true;
   workFolder_ = GetWorkFolder();
+  // Nothing below the work folder is opened before it is known to be ours alone.
+  const platform::PrepareResult prepared = PrepareWorkFolder();
   LogInit(L"korvana_down.log", (workFolder_ + L"Log").c_str());
+  if (prepared != platform::PrepareResult::Ready) {
+    LOGA(LogLevelInfo, "work folder %s",
+         prepared == platform::PrepareResult::Replaced ? "was not ours and was made anew"
+                                                       : "could not be made safe");
+  }
   const std::wstring languageFolder = workFolder_ + L"language/";
   LoadResZipFile(languageFolder);
   lang_.Init(languageFolder);
-  ApplyUrlOverride(lang_);
+  ApplyTestHooks(lang_);
 }
 
 std::wstring CSetupFrameWnd::GetSkinFile() {
@@ -136,6 +149,10 @@ void CSetupFrameWnd::InitData() {
   LoadDomainFile(lang_);
   installerFile_ = workFolder_ + L"korvana-download.exe";
   BindTexts();
+  const std::wstring& carouselHook = GetTestHooks().carouselUrl;
+  banner_ = std::make_unique<CBannerCarousel>(
+      *this, workFolder_, lang_.GetLanguage(),
+      carouselHook.empty() ? lang_.GetCarouselUrl() : carouselHook);
 
   progressLabel_ = dynamic_cast<CLabelUI*>(FindControl(L"label_progress"));
   tipLabel_ = dynamic_cast<CLabelUI*>(FindControl(L"label_tip"));
@@ -222,6 +239,9 @@ void CSetupFrameWnd::OnClick(TNotifyUI& msg) {
     LaunchProduct();
   } else if (name == L"btn_lisence") {
     ShellOpen(nullptr, lang_.GetLicenceUrl());
+  } else if (msg.pSender != nullptr && msg.pSender->GetCustomAttribute(L"imageIndex") != nullptr &&
+             banner_) {
+    banner_->OnClick(msg.pSender);
   }
   SkinWindowBase::OnClick(msg);
 }
@@ -374,13 +394,12 @@ LRESULT CSetupFrameWnd::OnDestroy(UINT, WPARAM, LPARAM, bool& bHandled) {
 LRESULT CSetupFrameWnd::HandleCustomMessage(UINT msg, WPARAM wParam, LPARAM, bool& bHandled) {
   bHandled = false;
   if (msg != WM_TIMER) return 0;
-  switch (static_cast<int>(wParam)) {
-    case kTimerProgressPoll:
-      ReadProgressFile();
-      bHandled = true;
-      break;
-    default:
-      break;
+  const int id = static_cast<int>(wParam);
+  if (id == kTimerProgressPoll) {
+    ReadProgressFile();
+    bHandled = true;
+  } else if (banner_ && banner_->OnTimer(id)) {
+    bHandled = true;
   }
   return 0;
 }
@@ -412,7 +431,8 @@ int CSetupFrameWnd::AskUser(const std::wstring& text, unsigned flags) {
   box->flags = flags;
   {
     std::lock_guard<std::mutex> lock(boxesMutex_);
-    if (windowGone_) return MessageBoxDismissResult(flags);
+    // Without a window or a host nobody could answer.
+    if (windowGone_ || GetHostBackend() == nullptr) return MessageBoxDismissResult(flags);
     pendingBoxes_.push_back(box);
   }
   PostTask([this, box] {

@@ -36,6 +36,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/BannerCarousel.h"
 #include "app/TaskbarProgress.h"
 #include "app/WorkerThreads.h"
 #include "config/LanguageManager.h"
@@ -60,9 +61,9 @@ enum WindowState : std::int32_t {
 // A WM_CLOSE with this wParam closes the window without the close question.
 inline constexpr SkinUI::WPARAM kCloseNoPrompt = 1000;
 
-inline constexpr int kTimerBannerRotate = 11;
+inline constexpr int kTimerBannerRotate = CBannerCarousel::kTimerBannerRotate;
 inline constexpr int kTimerProgressPoll = 12;
-inline constexpr int kTimerBannerReady = 13;
+inline constexpr int kTimerBannerReady = CBannerCarousel::kTimerBannerReady;
 
 class CSetupFrameWnd : public SkinUI::SkinWindowBase {
  public:
@@ -124,7 +125,8 @@ class CSetupFrameWnd : public SkinUI::SkinWindowBase {
   void DownloadFailed();
 
   // --- Installer run (InstallerRun.cpp)
-  // Runs on the thread that enters kWindow_Installing (the download thread).
+  // Runs on the thread that enters kWindow_Installing (the download thread): the product
+  // check, the product folder, the domain file, the progress watch and the installer thread.
   void StartInstallExe();
   // Runs the installer and waits for it; the installer's exit code, -1 when it did not start.
   int SilentInstallation(const std::wstring& installerFile, const std::wstring& installFolder,
@@ -181,6 +183,11 @@ class CSetupFrameWnd : public SkinUI::SkinWindowBase {
   void RunDownload(const std::wstring& url, const std::wstring& targetFile,
                    std::uint64_t generation);
   void HandleDownloadEvent(int event, int a, int b, std::uint64_t generation);
+  // The installer thread: runs the installer, then the finish page or, when the run did not
+  // install the product, InstallFailed.
+  void RunInstaller(const std::wstring& installFolder);
+  // The installer thread: the failure box and back home.
+  void InstallFailed();
   // Cancels the running download for the close question; true when one was running.
   bool CancelDownloadForQuestion();
   // Starts the analytics send of `kind` on a worker.
@@ -202,6 +209,8 @@ class CSetupFrameWnd : public SkinUI::SkinWindowBase {
   SkinUI::CLabelUI* progressLabel_ = nullptr;
   SkinUI::CProgressUI* progressBar_ = nullptr;
   std::unique_ptr<TaskbarProgress> taskbar_;
+  // The banner images of the progress page (UI thread), made by InitData.
+  std::unique_ptr<CBannerCarousel> banner_;
   LanguageManager lang_;
   int downloadRatio_ = 90;
   unsigned readFileTimeout_ = 1500;

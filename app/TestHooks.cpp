@@ -1,17 +1,19 @@
 #include "app/TestHooks.h"
 
-#include "platform/Paths.h"
-#include "platform/Process.h"
+#include <cstdlib>
+
+#include "platform/Elevation.h"
 #include "sys/SystemInfo.h"
 
 namespace {
 
 TestHooks ReadTestHooks() {
   TestHooks hooks;
-  if (platform::ElevatingUser().has_value()) return hooks;
-  hooks.urlIniPath = LocaleToWide(platform::EnvOrEmpty("KV_TEST_URL_INI"));
-  hooks.carouselUrl = LocaleToWide(platform::EnvOrEmpty("KV_TEST_CAROUSEL_URL"));
-  hooks.analyticsUrl = LocaleToWide(platform::EnvOrEmpty("KV_TEST_ANALYTICS_URL"));
+  hooks.urlIniPath = LocaleToWide(platform::TestHookValue("KV_TEST_URL_INI"));
+  hooks.carouselUrl = LocaleToWide(platform::TestHookValue("KV_TEST_CAROUSEL_URL"));
+  hooks.analyticsUrl = LocaleToWide(platform::TestHookValue("KV_TEST_ANALYTICS_URL"));
+  const int timeOut = std::atoi(platform::TestHookValue("KV_TEST_DOWNLOAD_TIMEOUT").c_str());
+  if (timeOut > 0 && timeOut <= 3600) hooks.downloadTimeOutSeconds = timeOut;
   return hooks;
 }
 

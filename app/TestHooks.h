@@ -12,6 +12,9 @@ struct TestHooks {
   std::wstring carouselUrl;
   // KV_TEST_ANALYTICS_URL: the analytics endpoint instead of the brand's.
   std::wstring analyticsUrl;
+  // KV_TEST_DOWNLOAD_TIMEOUT: seconds without progress before the engine reconnects (0: its
+  // own default), so that failures show in seconds.
+  int downloadTimeOutSeconds = 0;
 };
 
 // Read once, on first use.

@@ -7,6 +7,7 @@
 
 #include "app/SetupFrameWnd.h"
 #include "log/Log.h"
+#include "platform/Elevation.h"
 #include "platform/InstanceChannel.h"
 #include "platform/NamedLock.h"
 #include "sys/SystemInfo.h"
@@ -64,19 +65,25 @@ int RunSetup(int argc, char** argv) {
   frame->ShowModal();
   channel.Stop();
 
-  if (!frame->WaitForWorkers(kWorkerGrace)) {
-    // What they use must stay: end without running any destructor.
+  // Our workers get a moment to finish (the download writes its resume record as it stops).
+  if (frame->WaitForWorkers(kWorkerGrace)) {
+    frame.reset();
+    SkinUI::SetHostBackend(nullptr);
+    backend.reset();
+  } else {
     LOGA(LogLevelInfo, "workers still running at exit");
-    std::fflush(nullptr);
-    std::_Exit(0);
   }
-  frame.reset();
-  SkinUI::SetHostBackend(nullptr);
-  return 0;
+  // Threads that are not ours (the banner fetch, the analytics senders of a library) may still
+  // be in a request: the process ends without running the destructors of static objects or the
+  // libraries' exit handlers under them. The log writes through at once; stdio is flushed.
+  std::fflush(nullptr);
+  std::_Exit(0);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything reads the environment or starts a thread.
+  platform::DropTestHooksWhenElevated();
   return RunSetup(argc, argv);
 }

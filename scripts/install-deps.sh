@@ -11,6 +11,7 @@ PACKAGES=(
   libcurl4-openssl-dev libgtk-3-dev libpng-dev libjpeg-dev glib-networking gsettings-desktop-schemas
   libgtest-dev libgmock-dev googletest
   nginx squid dante-server microsocks
+  at-spi2-core libatspi2.0-dev
   xvfb xauth xdotool x11-utils imagemagick dbus-daemon fonts-noto-core fonts-dejavu-core fonts-noto-cjk
   iproute2 procps psmisc curl
 )

@@ -53,10 +53,10 @@ if [ $QUICK -eq 0 ]; then
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest build/asan
 
   if [ -d kvhttp ]; then
-    echo "== ThreadSanitizer (engine)"
+    echo "== ThreadSanitizer (engine, controller threads)"
     configure_and_build build/tsan -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=thread \
-      -DKV_COMPONENTS="platform;log;sys;kvhttp;tools"
-    TSAN_OPTIONS=halt_on_error=1 run_ctest build/tsan -L engine
+      -DKV_COMPONENTS="platform;log;sys;config;http;analytics;integrity;kvhttp;ui;app;tools"
+    TSAN_OPTIONS=halt_on_error=1 run_ctest build/tsan -L "engine|threads"
   fi
 
   if [ -f fuzz/CMakeLists.txt ]; then

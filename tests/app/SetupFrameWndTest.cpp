@@ -73,7 +73,7 @@ TEST(SetupFrameWndTest, InstallButtonFollowsTheAgreementAndThePanelUnfoldsTo435)
 }
 
 TEST(SetupFrameWndTest, FolderPickerAndTheRefusedFolder) {
-  kvtest::TempDir folders;
+  apptest::PrivateDir folders;
   HeadlessApp app;
   std::wstring answer = L"/no/such/folder";
   app.backend().SetFolderAnswerer([&](const std::wstring&, std::wstring& folder) {
@@ -141,7 +141,7 @@ TEST(SetupFrameWndTest, CloseQuestionOnTheHomePageAndOnlyOneAtATime) {
 }
 
 TEST(SetupFrameWndTest, HideMinimisesTheBannerPage) {
-  kvtest::TempDir folder;
+  apptest::PrivateDir folder;
   HeadlessApp app;
   app.backend().SetFolderAnswerer([&](const std::wstring&, std::wstring& f) {
     f = folder.path().wstring();

@@ -12,6 +12,7 @@
 
 #include "ui/core/Events.h"
 #include "ui/core/Types.h"
+#include "ui/host/Accessible.h"
 
 typedef struct _cairo cairo_t;
 
@@ -93,6 +94,10 @@ class IHostWindowClient {
   // The user or the system asks the window to close.
   virtual void OnHostCloseRequest() = 0;
   virtual void OnHostTimer(int id) = 0;
+  // Accessibility: the controls in reading order; the default action and the focus of one.
+  virtual std::vector<AccessibleNode> OnHostAccessibleNodes() { return {}; }
+  virtual bool OnHostAccessibleAction(std::uintptr_t id) { return false; }
+  virtual bool OnHostAccessibleFocus(std::uintptr_t id) { return false; }
 };
 
 // One top-level window. UI thread only.

@@ -1,5 +1,10 @@
 #include "tests/app/support/AppTestSupport.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -20,14 +25,15 @@ bool DownloadServer::Start(std::int64_t rateLimit) {
   kvtest::NginxOptions options;
   options.root = root_.path();
   options.extraHttpConfig =
-      "  log_format kvranges '$request_method $request_uri $status [$http_range] "
+      "  log_format kvranges '$msec $request_method $request_uri $status [$http_range] "
       "$body_bytes_sent';\n"
       "  access_log " +
       (root_.path() / "requests.log").string() + " kvranges;\n";
+  // The rate limit sits outside the location: nginx drops it there once an "if" is present.
   options.extraServerConfig =
-      "    location /download/ {\n      if (-f " + flag + ") { return 503; }\n" +
-      (rateLimit > 0 ? "      limit_rate " + std::to_string(rateLimit) + ";\n" : std::string()) +
-      "    }\n"
+      (rateLimit > 0 ? "    limit_rate " + std::to_string(rateLimit) + ";\n" : std::string()) +
+      "    location /download/ {\n      if (-f " + flag +
+      ") { return 403; }\n    }\n"
       "    location /producturl { try_files /producturl/index.html =404; }\n";
   return nginx_.Start(options);
 }
@@ -71,6 +77,20 @@ std::int64_t DownloadServer::BytesServed() const {
   return total;
 }
 
+PrivateDir::PrivateDir() {
+  const fs::path base = kvtest::BinaryDir() / "tests" / "app" / "scratch";
+  fs::create_directories(base);
+  std::string name = (base / "run-XXXXXX").string();
+  if (char* made = mkdtemp(name.data())) path_ = made;
+  // Other users (nginx's workers, the program run as a test user) may pass through.
+  fs::permissions(path_, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+}
+
+PrivateDir::~PrivateDir() {
+  std::error_code ec;
+  if (!path_.empty()) fs::remove_all(path_, ec);
+}
+
 void WriteUrlIni(const fs::path& path, const std::map<std::string, std::string>& commonUrls) {
   std::string text = "[CommonUrl]\r\n";
   for (const auto& [key, value] : commonUrls) text += key + "=" + value + "\r\n";
@@ -84,6 +104,13 @@ void WriteUrlIni(const fs::path& path, const std::map<std::string, std::string>&
 
 RecordingOpener::RecordingOpener() {
   fs::create_directories(BinDir());
+  // The program may run as another user than the test: it must reach the script and the list.
+  fs::permissions(dir_.path(),
+                  fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  kvtest::WriteFile(dir_.path() / "opened.txt", "");
+  fs::permissions(dir_.path() / "opened.txt", fs::perms::owner_read | fs::perms::owner_write |
+                                                  fs::perms::group_read | fs::perms::group_write |
+                                                  fs::perms::others_read | fs::perms::others_write);
   const fs::path script = BinDir() / "xdg-open";
   kvtest::WriteFile(script, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" +
                                 (dir_.path() / "opened.txt").string() + "'\n");
@@ -142,6 +169,36 @@ bool LogTail::Contains(const std::string& text) const {
 
 bool LogTail::WaitFor(const std::string& text, std::chrono::milliseconds timeout) const {
   return WaitUntil([&] { return Contains(text); }, timeout);
+}
+
+TestUser::TestUser() {
+  if (geteuid() != 0) return;
+  name_ = "kvapp" + std::to_string(getpid());
+  const std::string add =
+      "useradd --system --no-create-home --shell /usr/sbin/nologin " + name_ + " >/dev/null 2>&1";
+  if (std::system(add.c_str()) != 0) return;
+  if (const passwd* pw = getpwnam(name_.c_str())) {
+    uid_ = static_cast<int>(pw->pw_uid);
+    gid_ = static_cast<int>(pw->pw_gid);
+  }
+}
+
+TestUser::~TestUser() {
+  if (name_.empty()) return;
+  const std::string del = "userdel " + name_ + " >/dev/null 2>&1";
+  if (std::system(del.c_str()) != 0)
+    std::fprintf(stderr, "cannot remove the user %s\n", name_.c_str());
+}
+
+void TestUser::Own(const fs::path& folder) const {
+  if (!valid()) return;
+  std::error_code ec;
+  if (chown(folder.c_str(), static_cast<uid_t>(uid_), static_cast<gid_t>(gid_)) != 0) return;
+  for (const auto& entry : fs::recursive_directory_iterator(folder, ec)) {
+    if (lchown(entry.path().c_str(), static_cast<uid_t>(uid_), static_cast<gid_t>(gid_)) != 0) {
+      return;
+    }
+  }
 }
 
 bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout) {

@@ -16,8 +16,8 @@
 namespace apptest {
 
 // nginx on 127.0.0.1 serving files under /download/ and the pages under /producturl. Every
-// request is logged as "METHOD URI STATUS RANGE BYTES"; while failing, new requests for
-// /download/ get 503.
+// request is logged as "METHOD URI STATUS [RANGE] BYTES"; while failing, new requests for
+// /download/ are refused with 403, which ends the engine's connections for good.
 class DownloadServer {
  public:
   // rateLimit: bytes per second per connection (nginx limit_rate), 0 for none.
@@ -38,6 +38,22 @@ class DownloadServer {
  private:
   kvtest::TempDir root_;
   kvtest::NginxServer nginx_;
+};
+
+// A fresh folder below the build tree, removed with everything in it on destruction. Unlike
+// /tmp (writable by everyone), its parents are the builder's own, so a program running as root
+// accepts it as an installation or work folder.
+class PrivateDir {
+ public:
+  PrivateDir();
+  ~PrivateDir();
+  PrivateDir(const PrivateDir&) = delete;
+  PrivateDir& operator=(const PrivateDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
 };
 
 // Writes a url.ini (UTF-16LE with a byte-order mark, CR LF) with a [CommonUrl] section.
@@ -74,6 +90,28 @@ class LogTail {
  private:
   std::filesystem::path file_;
   std::uintmax_t start_ = 0;
+};
+
+// An unprivileged user made for the test (useradd) and removed again (userdel) on destruction,
+// so that a test running as root can run the program as a user would. Without root nothing is
+// made and valid() is false.
+class TestUser {
+ public:
+  TestUser();
+  ~TestUser();
+  TestUser(const TestUser&) = delete;
+  TestUser& operator=(const TestUser&) = delete;
+  bool valid() const { return uid_ >= 0; }
+  int uid() const { return uid_; }
+  int gid() const { return gid_; }
+  const std::string& name() const { return name_; }
+  // Gives the user the folder and everything in it.
+  void Own(const std::filesystem::path& folder) const;
+
+ private:
+  std::string name_;
+  int uid_ = -1;
+  int gid_ = -1;
 };
 
 // Polls until pred holds; false on time-out.

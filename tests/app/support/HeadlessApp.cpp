@@ -12,7 +12,7 @@ namespace apptest {
 namespace fs = std::filesystem;
 
 const HeadlessEnv& SetUpHeadlessEnv() {
-  static kvtest::TempDir root;
+  static PrivateDir root;
   static RecordingOpener opener;
   static const HeadlessEnv env = [] {
     HeadlessEnv e{root.path() / "pf", root.path() / "url.ini", &opener};
@@ -22,6 +22,7 @@ const HeadlessEnv& SetUpHeadlessEnv() {
     // Analytics go to a port nothing listens on: they fail at once.
     setenv("KV_TEST_ANALYTICS_URL", "http://127.0.0.1:9/mp/collect", 1);
     setenv("PATH", opener.PathValue().c_str(), 1);
+    setenv("KV_TEST_DOWNLOAD_TIMEOUT", "2", 1);
     return e;
   }();
   return env;
@@ -46,7 +47,7 @@ HeadlessApp::HeadlessApp(const std::map<std::string, std::string>& urls)
 
 HeadlessApp::~HeadlessApp() {
   DestroyFrame();
-  SkinUI::SetHostBackend(nullptr);
+  if (SkinUI::GetHostBackend() == backend_.get()) SkinUI::SetHostBackend(nullptr);
 }
 
 void HeadlessApp::DestroyFrame() {

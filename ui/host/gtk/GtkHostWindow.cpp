@@ -6,6 +6,7 @@
 #include <set>
 
 #include "ui/core/Utf.h"
+#include "ui/host/gtk/GtkAccessibility.h"
 #include "ui/host/gtk/TaskbarBadge.h"
 #include "ui/render/ImageCache.h"
 
@@ -262,7 +263,8 @@ CGtkHostWindow::CGtkHostWindow(IHostWindowClient& client, const HostWindowParams
   if (!params.className.empty()) {
     gtk_window_set_role(GTK_WINDOW(window_), ToUtf8(params.className).c_str());
   }
-  area_ = gtk_drawing_area_new();
+  accessibility_ = std::make_unique<CGtkAccessibility>(client_);
+  area_ = accessibility_->CreateArea();
   gtk_widget_set_can_focus(area_, TRUE);
   gtk_widget_add_events(area_, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK |
                                    GDK_BUTTON_RELEASE_MASK | GDK_LEAVE_NOTIFY_MASK |
@@ -286,6 +288,8 @@ CGtkHostWindow::CGtkHostWindow(IHostWindowClient& client, const HostWindowParams
 
 CGtkHostWindow::~CGtkHostWindow() {
   LiveWindows().erase(this);
+  // Screen readers holding the controls' objects see them go before the window does.
+  accessibility_.reset();
   for (auto& [id, source] : timers_) g_source_remove(source);
   timers_.clear();
   g_signal_handlers_disconnect_by_data(area_, this);
@@ -432,6 +436,8 @@ void CGtkHostWindow::Present() {
 
 void CGtkHostWindow::Invalidate() {
   gtk_widget_queue_draw(area_);
+  // What is drawn is what a screen reader is told.
+  accessibility_->ScheduleRefresh();
 }
 
 void CGtkHostWindow::SetTimer(int id, unsigned intervalMs) {

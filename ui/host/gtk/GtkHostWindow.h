@@ -13,6 +13,8 @@ typedef struct _GdkPixbuf GdkPixbuf;
 
 namespace SkinUI {
 
+class CGtkAccessibility;
+
 class CGtkHostWindow : public IHostWindow {
  public:
   CGtkHostWindow(IHostWindowClient& client, const HostWindowParams& params);
@@ -67,6 +69,7 @@ class CGtkHostWindow : public IHostWindow {
   bool pressInFrame_ = false;
   std::map<int, unsigned> timers_;  // id -> GLib source id
   std::unique_ptr<CLauncherEntry> launcher_;
+  std::unique_ptr<CGtkAccessibility> accessibility_;
   TaskbarState taskbarState_ = TaskbarState::kNoProgress;
   double taskbarProgress_ = 0;
   GdkPixbuf* icon_ = nullptr;  // as set, without a badge

@@ -72,6 +72,10 @@ class CHeadlessWindow : public IHostWindow {
   void KeyPress(Key key, unsigned modifiers = 0);
   void TypeText(const std::wstring& text);
   void RequestClose();
+  // What a screen reader would be told, and its requests.
+  std::vector<AccessibleNode> AccessibleNodes() { return client_.OnHostAccessibleNodes(); }
+  bool AccessibleAction(std::uintptr_t id) { return client_.OnHostAccessibleAction(id); }
+  bool AccessibleFocus(std::uintptr_t id) { return client_.OnHostAccessibleFocus(id); }
 
   // --- What happened, for the caller to check.
   std::optional<HitArea> LastFrameDrag() const { return lastFrameDrag_; }
