@@ -70,7 +70,7 @@ class DownloadObj {
   void SetError(const boost::system::error_code& ec);
   void NotifyStateChange();
   void DrainEarlierRun();
-  void RunDownload();
+  DownloadTaskState RunDownload();
   boost::system::error_code FinishFiles();
 
   boost::asio::io_context io_;  // before the downloader, which refers to it
