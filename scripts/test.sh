@@ -62,7 +62,7 @@ if [ $QUICK -eq 0 ]; then
   if [ -f fuzz/CMakeLists.txt ]; then
     echo "== fuzz targets, 20 s each"
     CC=clang CXX=clang++ configure_and_build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DKV_FUZZ=ON -DKV_TESTS=OFF -DKV_COMPONENTS="platform;log;sys;kvhttp"
+      -DKV_FUZZ=ON -DKV_TESTS=OFF -DKV_COMPONENTS="platform;log;sys;http;analytics;kvhttp;ui"
     for target in build/fuzz/fuzz/fuzz_*; do
       [ -x "$target" ] || continue
       name=$(basename "$target")

@@ -212,6 +212,9 @@ void multi_download::TakeFirstResponse(const connection_ptr& conn, boost::system
     // A record left by an earlier run with ranges no longer describes the data file.
     std::error_code ignored;
     std::filesystem::remove(detail::PathToNative(record_path_), ignored);
+  } else {
+    record_file_.close();
+    KeepRecord(record_bitfield_);
   }
   if (size < 0) {
     // A body without a length may fill what is free, no more.
@@ -302,7 +305,15 @@ bool multi_download::RecordMatchesStorage() {
   return storage_->read(&byte, end - 1, 1) == 1;
 }
 
+void multi_download::KeepRecord(const std::string& lastWritten) {
+  storage_interface* storage = storage_.get();
+  keeper_.Begin(
+      record_path_, [storage] { return storage->sync(); }, lastWritten);
+  submitted_written_ = book_.WrittenBytes();
+}
+
 void multi_download::DiscardResumeRecord() {
+  keeper_.Discard();
   record_file_.close();
   std::error_code ignored;
   std::filesystem::remove(detail::PathToNative(record_path_), ignored);
@@ -402,6 +413,9 @@ void multi_download::End(download_outcome outcome, const boost::system::error_co
 }
 
 void multi_download::CloseFiles() {
+  // The last snapshot is written in every case: a finished file that cannot be moved into
+  // place is then found complete by the next start.
+  keeper_.Finish();
   record_file_.close();
   storage_.reset();
 }

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "kvhttp/download/PositionedFile.h"
+#include "kvhttp/download/detail/RecordKeeper.h"
 #include "kvhttp/download/detail/RetryPolicy.h"
 #include "kvhttp/download/detail/SegmentBook.h"
 #include "kvhttp/download/storage.h"
@@ -61,6 +62,8 @@ class multi_download : public std::enable_shared_from_this<multi_download> {
   static constexpr int kDefaultConnections = 5;
   // A connection that receives less than this per second over its time-out counts as stalled.
   static constexpr std::int64_t kMinBytesPerSecond = 1024;
+  // Besides every tick, the record is brought up to date after this many new bytes.
+  static constexpr std::int64_t kRecordEveryBytes = 16 * 1024 * 1024;
 
   explicit multi_download(boost::asio::io_context& io);
   ~multi_download();
@@ -151,6 +154,7 @@ class multi_download : public std::enable_shared_from_this<multi_download> {
   void UpdateSpeed();
   std::int64_t MinimumRate() const;
   void WriteResumeRecord();
+  void KeepRecord(const std::string& lastWritten);
   void FinishTick(completion& done, const boost::system::error_code& ec);
 
   void BeginOperation() { ++outstanding_; }
@@ -178,9 +182,11 @@ class multi_download : public std::enable_shared_from_this<multi_download> {
   std::deque<std::pair<clock::time_point, std::int64_t>> speed_samples_;
   clock::time_point speed_since_;
   std::unique_ptr<storage_interface> storage_;
-  PositionedFile record_file_;
+  PositionedFile record_file_;  // the record as read at start
   std::wstring record_path_;
-  std::string record_bitfield_;  // the bitfield last written, to sync only when it grows
+  std::string record_bitfield_;         // the bitfield of the record found at start
+  detail::RecordKeeper keeper_;         // writes the record from here on
+  std::int64_t submitted_written_ = 0;  // written bytes at the last snapshot handed over
   detail::SegmentBook book_;
   detail::RetryPolicy retry_;
   std::int64_t rate_budget_ = -1;

@@ -232,6 +232,7 @@ void multi_download::RestartChanged(const connection_ptr& conn, const detail::Bo
   book_.Reset(size);
   file_size_ = size;
   if (storage_) storage_->truncate(0);
+  if (multi_ && storage_) KeepRecord({});
 
   conn->first = conn->end = 0;
   if (!fromZero) {
@@ -353,6 +354,8 @@ bool multi_download::ConsumeBody(const connection_ptr& conn, const char* data, s
         End(download_outcome::complete, {});
         return false;
       }
+      if (multi_ && book_.WrittenBytes() - submitted_written_ >= kRecordEveryBytes)
+        WriteResumeRecord();
       continue;
     }
     if (!ExtendRange(*conn)) {
@@ -382,7 +385,6 @@ bool multi_download::ExtendRange(detail::http_stream_object& conn) {
 }
 
 void multi_download::AfterRange(const connection_ptr& conn) {
-  WriteResumeRecord();
   // An open-ended body serves the bytes after the range too, when nobody has them yet.
   if (ExtendRange(*conn)) return IssueRead(conn);
   if (conn->stream->KeepAlive() && conn->stream->BodyComplete()) return RequestNext(conn);

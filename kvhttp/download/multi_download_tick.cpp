@@ -124,20 +124,14 @@ void multi_download::Supervise() {
 
 void multi_download::WriteResumeRecord() {
   if (piece_size_ <= 0 || FileSize() < 0) return;
-  ResumeRecordContent content;
-  content.finalUrl = UrlToString(final_url_, url_full);
-  content.fileSize = FileSize();
-  content.pieceSize = piece_size_;
-  content.validator = validator_;
-  RangeSet written(content.fileSize);
-  written.assign(book_.WrittenRanges());
-  content.bitfield = RangesToBitfield(written, content.pieceSize);
-  if (content.bitfield.bytes() != record_bitfield_) {
-    // The record may only name pieces whose bytes are already on the device.
-    if (!storage_ || !storage_->sync()) return;
-  }
-  if (kvhttp::WriteResumeRecord(record_file_, record_path_, content))
-    record_bitfield_ = content.bitfield.bytes();
+  detail::RecordSnapshot snapshot;
+  snapshot.finalUrl = UrlToString(final_url_, url_full);
+  snapshot.fileSize = FileSize();
+  snapshot.pieceSize = piece_size_;
+  snapshot.validator = validator_;
+  snapshot.written = book_.WrittenRanges();
+  submitted_written_ = book_.WrittenBytes();
+  keeper_.Submit(std::move(snapshot));
 }
 
 void multi_download::FinishTick(completion& done, const boost::system::error_code& ec) {

@@ -12,7 +12,6 @@ using verdict = RetryPolicy::verdict;
 TEST(RetryPolicy, FailuresWithoutProgressBackOffAndEndABoundedRun) {
   RetryPolicy p;
   p.Reset(2, 500ms);
-  std::chrono::milliseconds last{0};
   for (int i = 1; i < RetryPolicy::kMaxFailuresWithoutProgress; ++i) {
     const auto d = p.OnFailure(0, failure::transient, false, 1);
     ASSERT_EQ(d.what, verdict::retry) << i;
@@ -20,8 +19,6 @@ TEST(RetryPolicy, FailuresWithoutProgressBackOffAndEndABoundedRun) {
     const auto nominal = std::min(500ms * (1 << (i - 1)), 8000ms);
     EXPECT_GE(d.delay, nominal * 3 / 4) << i;
     EXPECT_LE(d.delay, nominal * 5 / 4) << i;
-    EXPECT_GE(d.delay * 4, last * 3) << "never much shorter than the pause before";
-    last = d.delay;
   }
   // The eighth in a row: this connection is done while another is alive...
   EXPECT_EQ(p.OnFailure(0, failure::transient, false, 1).what, verdict::retire);
