@@ -219,11 +219,10 @@ void DownloadObj::Stop() {
   }
   expected = kTaskDownloading;
   if (!state_.compare_exchange_strong(expected, kTaskStopping)) return;
-  downloader_->Stop();
-  // The run may have finished meanwhile; its own state wins then.
-  expected = kTaskStopping;
-  state_.compare_exchange_strong(expected, kTaskStopped);
   NotifyStateChange();
+  // The run shows its own end (stopped, or finished when it won the race) once it is over, so
+  // that nobody sees a final state while the run still holds the files.
+  downloader_->Stop();
 }
 
 void DownloadObj::set_state(DownloadTaskState s) {
@@ -240,6 +239,14 @@ void DownloadObj::NotifyStateChange() {
 bool DownloadObj::WaitForFinalState(std::chrono::milliseconds timeout) {
   std::unique_lock lock(state_mutex_);
   return state_changed_.wait_for(lock, timeout, [this] { return IsFinal(state_.load()); });
+}
+
+bool DownloadObj::WaitForEndingRun(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(state_mutex_);
+  return state_changed_.wait_for(lock, timeout, [this] {
+    const DownloadTaskState s = state_.load();
+    return !running_.load() || !(s == kTaskStopping || IsFinal(s));
+  });
 }
 
 boost::system::error_code DownloadObj::error() const {
