@@ -4,15 +4,16 @@
 # wall time, CPU time and peak memory, the goals and whether each is met. Output goes to the
 # machine's ordinary disk (BENCH_DIR, default a folder below /var/tmp), never to tmpfs.
 # Run it alone (through `heavy`): bench/run.sh [ROUNDS] [CASES]
-#   CASES: comma-separated subset of plain,tls,limited,norange,resume,single,syscalls
-#          (default: all). Rounds rotate the order of the tools.
+#   CASES: comma-separated subset of plain,tls,limited,norange,resume,single,syscalls,profile
+#          (default: all). Rounds rotate the order of the tools; BENCH_TOOLS="kvget curl"
+#          limits the tools; KEEP=1 keeps BENCH_DIR and its test files for the next run.
 # Needs a release build of kvget (KVGET=path, default build/bench/tools/kvget/kvget, built if
 # missing). Peers come from Debian packages (installed when missing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 ROUNDS=${1:-3}
-CASES=${2:-plain,tls,limited,norange,resume,single,syscalls}
+CASES=${2:-plain,tls,limited,norange,resume,single,syscalls,profile}
 KVGET=${KVGET:-$ROOT/build/bench/tools/kvget/kvget}
 WORK=${BENCH_DIR:-$(mktemp -d /var/tmp/kvbench.XXXXXX)}
 PORT=${BENCH_PORT:-18443}
@@ -27,6 +28,7 @@ need wget || missing+=(wget)
 need curl || missing+=(curl)
 need axel || missing+=(axel)
 need strace || missing+=(strace)
+need perf || missing+=(linux-perf)
 need bc || missing+=(bc)
 [ -x /usr/bin/time ] || missing+=(time)
 if [ ${#missing[@]} -gt 0 ]; then
@@ -37,6 +39,7 @@ if [ ! -x "$KVGET" ]; then
     -DKV_COMPONENTS="platform;log;sys;kvhttp;tools" >/dev/null
   cmake --build build/bench --target kvget
 fi
+mkdir -p "$WORK"
 if [ "$(stat -f -c %T "$WORK")" = "tmpfs" ]; then
   echo "BENCH_DIR $WORK is on tmpfs; the goals are about the ordinary disk" >&2
   exit 2
@@ -190,7 +193,7 @@ resume_run() {
   rm -f "$out" "$out".* "$WORK/out/"*.aria2 "$WORK/out/"*.st
 }
 
-TOOLS=(kvget curl aria2c wget axel)
+read -r -a TOOLS <<<"${BENCH_TOOLS:-kvget curl aria2c wget axel}"
 for round in $(seq 1 "$ROUNDS"); do
   echo "== round $round of $ROUNDS"
   # Each round starts with another tool, so that no tool always follows the same one.
@@ -220,6 +223,16 @@ if [[ $CASES == *syscalls* ]]; then
   rm -f "$WORK/out/k.bin"*
 fi
 
+if [[ $CASES == *profile* ]]; then
+  echo "== where kvget -n 8 spends its time (1 GiB, plain; perf, by thread and symbol)"
+  rm -f "$WORK/out/k.bin"*
+  perf record -q -F 1999 -o "$WORK/perf.data" $KVGET -n 8 "http://127.0.0.1:$PORT/big.bin" \
+    "$WORK/out/k.bin" 2>/dev/null
+  perf report -q -i "$WORK/perf.data" --stdio --sort pid 2>/dev/null | head -8 || true
+  perf report -q -i "$WORK/perf.data" --stdio --sort dso,sym 2>/dev/null | head -30 || true
+  rm -f "$WORK/out/k.bin"*
+fi
+
 python3 - "$RESULTS" "$WORK/strace.txt" <<'PY'
 import os, statistics, sys
 rows = [l.split() for l in open(sys.argv[1]) if l.strip()]
@@ -241,7 +254,7 @@ for case in ["plain", "tls", "limited", "norange", "single"]:
                                                         rss / 1024, med(case, t, 5), med(case, t, 6)))
 res = [r for r in rows if r[0] == "resume"]
 if res:
-    print("\nresume after kill -9 at 50 %% (64 MiB, 2 MB/s per connection)")
+    print("\nresume after kill -9 at 50 % (64 MiB, 2 MB/s per connection)")
     for r in res:
         print("  %-7s %10d bytes fetched again" % (r[1], int(r[5])))
 
