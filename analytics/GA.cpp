@@ -32,6 +32,7 @@ bool CGA::SendGACommon(const std::string& eventName) {
   IHttpBase* base = nullptr;
   if (!CreateHttpClient(&base, HttpClientWinHttp) || !base) return false;
   auto* client = static_cast<IWinHttp*>(base);
+  client->SetCertificateChecks(certificateChecks_);
   const std::string url = platform::WideToUtf8(url_);
   client->PerformRequest(url.c_str(), HttpVerbPost, body.c_str(),
                          "Content-Type: application/json; charset=utf-8");

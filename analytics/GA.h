@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "http/HttpBase.h"
+
 class CGA {
  public:
   // The process-wide sender, made on the first call.
@@ -17,9 +19,13 @@ class CGA {
   void SetUrl(const std::wstring& url) { url_ = url; }
   // The event category, e.g. the product title + " (Windows version)".
   void SetAppName(const std::wstring& text) { appName_ = text; }
+  // How the collector's certificate is treated: verified unless the brand asks to relax it
+  // (brand::kAnalyticsRelaxedCertificates).
+  void SetCertificateChecks(CertificateChecks checks) { certificateChecks_ = checks; }
   const std::string& clientId() const { return clientId_; }
 
-  // Posts one event and logs the URL, the body and the answer's status (0 when none came).
+  // Posts one event and logs the URL, the body and the answer's status (0 when none came). The
+  // answer's body is read up to kHttpMaxTextBody and dropped.
   // True when a request was made, whatever came of it; false without an HTTP client.
   bool SendGACommon(const std::string& eventName);
   bool SendStartInstall() { return SendGACommon("Downloader_Start_Install"); }
@@ -34,6 +40,7 @@ class CGA {
   std::wstring url_;
   std::wstring appName_;
   std::string clientId_;
+  CertificateChecks certificateChecks_ = CertificateChecks::kVerify;
 };
 
 // Kinds of SendGAThread: 1 "Downloader_Installed", 2 "Installed_Succeed", any other

@@ -96,3 +96,35 @@ function(kv_version_record)
   configure_file(${file}.in ${file} COPYONLY)
   target_sources(${A_TARGET} PRIVATE ${file})
 endfunction()
+
+# kv_sign_payload(PAYLOAD file [KEY private.key] [TARGET name] [DEPENDS ...]): writes
+# "<file>.sig", the payload's signed statement, at build time with `kvbrand sign`, again whenever
+# the payload or the key changes. The key is KEY, else the brand's (the demo brand's own pair,
+# or -DKV_SIGNING_KEY); without one nothing is signed. TARGET names a target that builds the
+# statement with `all` (it exists, doing nothing, when nothing is signed); DEPENDS lists what
+# makes the payload (targets or files). Builds without kvbrand (a narrower KV_COMPONENTS) sign
+# nothing.
+function(kv_sign_payload)
+  cmake_parse_arguments(A "" "PAYLOAD;KEY;TARGET" "DEPENDS" ${ARGN})
+  set(key "${A_KEY}")
+  if(NOT key)
+    set(key "${KV_BRAND_SIGNING_KEY}")
+  endif()
+  if(NOT ("config" IN_LIST KV_COMPONENTS AND "integrity" IN_LIST KV_COMPONENTS))
+    set(key "")
+  endif()
+  if(NOT key)
+    message(STATUS "kv_sign_payload: no signing key, ${A_PAYLOAD} stays unsigned")
+    if(A_TARGET)
+      add_custom_target(${A_TARGET})
+    endif()
+    return()
+  endif()
+  add_custom_command(OUTPUT "${A_PAYLOAD}.sig"
+    COMMAND kvbrand sign "${key}" "${A_PAYLOAD}"
+    DEPENDS kvbrand "${A_PAYLOAD}" "${key}" ${A_DEPENDS}
+    COMMENT "Signing ${A_PAYLOAD}")
+  if(A_TARGET)
+    add_custom_target(${A_TARGET} ALL DEPENDS "${A_PAYLOAD}.sig")
+  endif()
+endfunction()

@@ -143,6 +143,8 @@ class Checker {
   }
 
   void CheckTextIni();
+  void CheckButtonLabels(const std::wstring& language,
+                         const std::map<std::wstring, std::wstring>& values);
   void CheckUrlIni();
   void CheckDomain();
   void CheckBuildValues();
@@ -212,12 +214,55 @@ void Checker::CheckTextIni() {
       }
       if (!MarkupBalanced(text)) Add(file, lang.name, key, "colour markup is not balanced");
     }
+    CheckButtonLabels(lang.name, values);
     for (const auto& [key, value] : values) {
       if (!defaults.count(key)) Add(file, lang.name, key, "not a key the program shows");
     }
   }
   for (const ScannedSection& s : f->sections) {
     if (!known.count(s.name)) Add(file, s.name, L"", "not a language name of language.ini");
+  }
+}
+
+// The buttons of each message box kind the program shows; one box's labels must differ.
+const std::vector<std::vector<const wchar_t*>>& ButtonGroups() {
+  static const std::vector<std::vector<const wchar_t*>> groups = {
+      {L"STR_BUTTON_OK", L"STR_BUTTON_CANCEL"},
+      {L"STR_BUTTON_YES", L"STR_BUTTON_NO", L"STR_BUTTON_CANCEL"},
+      {L"STR_BUTTON_ABORT", L"STR_BUTTON_RETRY", L"STR_BUTTON_IGNORE"},
+      {L"STR_BUTTON_RETRY", L"STR_BUTTON_CANCEL"},
+  };
+  return groups;
+}
+
+// The download-failure message tells the user which button to click, so it must use the
+// labels the buttons carry. Missing or empty labels are reported by the key checks.
+void Checker::CheckButtonLabels(const std::wstring& language,
+                                const std::map<std::wstring, std::wstring>& values) {
+  const std::string file = "text.ini";
+  auto label = [&](const wchar_t* key) {
+    auto it = values.find(key);
+    return it == values.end() ? std::wstring() : it->second;
+  };
+  for (const auto& group : ButtonGroups()) {
+    for (std::size_t i = 0; i < group.size(); ++i) {
+      for (std::size_t j = i + 1; j < group.size(); ++j) {
+        const std::wstring first = label(group[i]);
+        if (!first.empty() && first == label(group[j])) {
+          Add(file, language, group[j],
+              "same label as " + WideToUtf8(group[i]) + " in one message box");
+        }
+      }
+    }
+  }
+  auto tip = values.find(L"STR_OPERATE_TIP");
+  if (tip == values.end()) return;
+  for (const wchar_t* key : {L"STR_BUTTON_ABORT", L"STR_BUTTON_RETRY", L"STR_BUTTON_IGNORE"}) {
+    const std::wstring text = label(key);
+    if (!text.empty() && tip->second.find(text) == std::wstring::npos) {
+      Add(file, language, L"STR_OPERATE_TIP",
+          "does not name the " + WideToUtf8(key) + " label \"" + WideToUtf8(text) + "\"");
+    }
   }
 }
 
@@ -294,13 +339,7 @@ void Checker::CheckBuildValues() {
     Add(file, L"", L"", "file is missing or unreadable");
     return;
   }
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::map<std::string, std::string> values;
-  static const std::regex kSet(R"re(set\(\s*KV_BRAND_([A-Z_]+)\s+"([^"]*)"\s*\))re");
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), kSet); it != std::sregex_iterator();
-       ++it) {
-    values[(*it)[1]] = (*it)[2];
-  }
+  std::map<std::string, std::string> values = ReadBrandBuildValues(folder_);
   auto problem = [&](const std::string& name, const std::string& message) {
     Add(file, L"", Utf8ToWide("KV_BRAND_" + name), message);
   };
@@ -330,6 +369,30 @@ void Checker::CheckBuildValues() {
 
 std::vector<BrandProblem> CheckBrandFolder(const std::filesystem::path& folder) {
   return Checker(folder).Run();
+}
+
+std::map<std::string, std::string> ReadBrandBuildValues(const std::filesystem::path& folder) {
+  std::map<std::string, std::string> values;
+  std::ifstream in(folder / "brand.cmake", std::ios::binary);
+  if (!in) return values;
+  std::string text;
+  // Comment lines (examples, say) set nothing.
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos || line[first] != '#') text += line + "\n";
+  }
+  static const std::regex kSet(R"re(set\(\s*KV_BRAND_([A-Z_]+)\s+"([^"]*)"\s*\))re");
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), kSet); it != std::sregex_iterator();
+       ++it) {
+    values[(*it)[1]] = (*it)[2];
+  }
+  return values;
+}
+
+IniSections ReadBrandUrlSections(const std::filesystem::path& folder) {
+  auto scanned = brandcheck::ScanFile(folder / "url.ini", Encoding::kUtf16Le);
+  if (!scanned) return {};
+  return ParseIniText(scanned->text);
 }
 
 std::string FormatBrandProblem(const BrandProblem& p) {

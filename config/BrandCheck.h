@@ -4,8 +4,11 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
+
+#include "config/Ini.h"
 
 struct BrandProblem {
   std::string file;      // file name inside the folder
@@ -19,3 +22,10 @@ std::vector<BrandProblem> CheckBrandFolder(const std::filesystem::path& folder);
 
 // One line of text: "file: [section] key: message" (parts left out when empty), UTF-8.
 std::string FormatBrandProblem(const BrandProblem& problem);
+
+// The values brand.cmake sets with set(KV_BRAND_NAME "value"), keyed by NAME (without the
+// "KV_BRAND_" prefix); empty when the file cannot be read.
+std::map<std::string, std::string> ReadBrandBuildValues(const std::filesystem::path& folder);
+
+// The sections of the brand's url.ini as the program parses them; empty when it cannot be read.
+IniSections ReadBrandUrlSections(const std::filesystem::path& folder);

@@ -45,6 +45,18 @@ const std::vector<std::pair<std::wstring, std::wstring>>& DefaultRows() {
       {L"STR_CLOSE_TIP2", L"Installation is in progress. Are you sure you want to quit?"},
       {L"STR_START", L"Start\u00A0Now"},
       {L"STR_MB", L"MB"},
+      // Message box buttons; the abort, retry and ignore labels are the words STR_OPERATE_TIP
+      // tells the user to click.
+      {L"STR_BUTTON_OK", L"OK"},
+      {L"STR_BUTTON_CANCEL", L"Cancel"},
+      {L"STR_BUTTON_YES", L"Yes"},
+      {L"STR_BUTTON_NO", L"No"},
+      {L"STR_BUTTON_ABORT", L"Abort"},
+      {L"STR_BUTTON_RETRY", L"Retry"},
+      {L"STR_BUTTON_IGNORE", L"Ignore"},
+      {L"STR_INSTALL_FAILED", L"Installation failed. Please try again."},
+      {L"STR_START_MANUALLY",
+       L"PRODUCT has been installed. Please start it from your applications menu."},
   };
   return rows;
 }

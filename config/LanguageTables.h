@@ -14,7 +14,7 @@ struct KnownLanguage {
 // The 41 rows of "language.ini" in file order.
 const std::vector<KnownLanguage>& KnownLanguages();
 
-// The 18 UI string keys in their order in every "text.ini" section.
+// The UI string keys in their order in every "text.ini" section.
 const std::vector<std::wstring>& DefaultStringKeys();
 
 // Key to English text, placeholders (PRODUCT, COLOR, BRAND) not yet filled.

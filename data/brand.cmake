@@ -10,9 +10,16 @@ set(KV_BRAND_FILE_VERSION "1.0.0.1")
 set(KV_BRAND_CAROUSEL_SCHEME "http")
 set(KV_BRAND_CAROUSEL_HOST "127.0.0.1:18080")
 
-# Analytics collector (measurement protocol endpoint with its id and secret).
+# Analytics collector (measurement protocol endpoint with its id and secret). Its certificate is
+# verified unless KV_BRAND_ANALYTICS_RELAXED_CERTIFICATES is "ON".
 set(KV_BRAND_ANALYTICS_URL
     "http://127.0.0.1:18081/mp/collect?measurement_id=G-DEMO0000&api_secret=demo-secret")
+
+# Keys that sign the installer's statement ("<download URL>.sig", see README.md). The demo
+# brand's key pair is made by each build in its build folder. A publisher's brand instead names
+# its public key files, relative to this folder (two while moving to a new key):
+#   set(KV_BRAND_PUBLIC_KEYS "keys/publisher.pub")
+set(KV_BRAND_DEMO_SIGNING_KEY "ON")
 
 # Brand word used when the product configuration names none.
 set(KV_BRAND_DEFAULT_BRAND_NAME "Korvana")

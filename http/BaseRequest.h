@@ -1,6 +1,5 @@
-// The steps of a one-shot request as virtual operations, and the entry that runs them:
-// OpenUrl tries every URL over TLS on port 443 first and then plainly on port 80, whatever its
-// scheme says. An object serves one URL on the thread that made it.
+// The steps of a one-shot request as virtual operations, and the entry that runs them (OpenUrl).
+// An object serves one URL on the thread that made it.
 #pragma once
 
 #include <cstdint>
@@ -26,9 +25,10 @@ class CBaseRequest {
   // Closes request, connection and session, each when open.
   virtual void CloseHandles() = 0;
   // The steps of OpenHostPath, in that order; each reports its own failure and gives false.
-  // A new session, through the environment's proxy when one is configured.
+  // A new session, through the desktop's proxy when it names one for this host.
   virtual bool OpenSession() = 0;
-  // The connection to the stored host: port 443 when secure, 80 when plain.
+  // The connection to the stored host: the port it carries (":8080"), else 443 when secure and
+  // 80 when plain.
   virtual bool ConnectSession(Transport transport) = 0;
   // A request for the stored path with the verb, over TLS when secure.
   virtual bool OpenRequest(Transport transport) = 0;
@@ -43,12 +43,24 @@ class CBaseRequest {
   bool SplitRequestUrl(const std::wstring& url, std::wstring& host, std::wstring& path);
   // Session, connection, request and send, stopping at the first step that fails.
   bool OpenHostPath(const std::wstring& host, const std::wstring& path, Transport transport);
-  // Secure on 443 first; when any step of that fails, plain on 80.
+  // Opens the URL and sends the request:
+  //  - with a port ("http://srv:8080/x"): once, on that port, over TLS exactly when the scheme
+  //    is https;
+  //  - "https://" without a port: over TLS on 443 only; a failure (a certificate that does not
+  //    verify, say) is final, never a reason to ask again in plain text;
+  //  - "http://" without a port: over TLS on 443 first and, when any step of that fails, plainly
+  //    on 80.
   bool OpenUrl(const std::wstring& url);
-  // Whether the environment routes web traffic through a proxy.
+  // Whether the desktop routes requests for the stored host through a proxy.
   bool IsUseProxyConnect();
 
  protected:
+  // "srv", "srv:8080", "[::1]:8080" into name and port; `fallback` when the host has no port.
+  // False for a port that is not a number from 1 to 65535.
+  static bool SplitHostPort(const std::wstring& host, std::uint16_t fallback, std::wstring& name,
+                            std::uint16_t& port);
+  Transport transport_ = Transport::Secure;
+
   std::wstring verb_ = L"GET";
   std::wstring path_;
   std::wstring host_;

@@ -4,6 +4,7 @@
 // last status and last error code across operations.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // Error codes of the client family, read with LastError(). The values are fixed.
@@ -30,6 +31,12 @@ enum HttpInterfaceError {
 
 // How many redirects the socket client follows for one fetch.
 inline constexpr int kHttpMaxRedirects = 10;
+// The longest body PerformRequest returns; a longer one fails with HttpErrSize.
+inline constexpr std::size_t kHttpMaxTextBody = 64 * 1024;
+
+// How a secure request of the WinHTTP client treats the server's certificate: verified (the
+// default), or any certificate accepted (unknown issuer, wrong name, wrong usage, bad dates).
+enum class CertificateChecks { kVerify, kRelaxed };
 
 enum HttpTransferState {
   HttpTransferRunning = 0,
@@ -93,8 +100,9 @@ class ISocketHttp : public IHttpBase {
 
 class IWininetHttp : public IHttpBase {
  public:
-  // A GET or POST whose body comes back as text; "" on failure. data (may be null) is sent as
-  // the body, extraHeaders (may be null) as additional "Name: value" lines.
+  // A GET or POST whose body comes back as text; "" on failure and for a body over
+  // kHttpMaxTextBody. data (may be null) is sent as the body, extraHeaders (may be null) as
+  // additional "Name: value" lines.
   virtual std::string PerformRequest(const wchar_t* url, HttpVerb verb, const char* data,
                                      const wchar_t* extraHeaders) = 0;
   virtual std::string PerformRequest(const char* url, HttpVerb verb, const char* data,
@@ -108,6 +116,8 @@ class IWinHttp : public IWininetHttp {
  public:
   // Applied from the next operation on.
   virtual void SetTimeouts(int connectMs, int sendMs, int receiveMs) = 0;
+  // Applied from the next operation on; kVerify until changed.
+  virtual void SetCertificateChecks(CertificateChecks checks) = 0;
 
  protected:
   ~IWinHttp() = default;

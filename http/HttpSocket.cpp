@@ -90,7 +90,7 @@ bool CHttpSocket::Connect(const std::string& host, std::uint16_t port) {
   peerAddress_ = Wide(text);
 
   CloseSocket();
-  socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  socket_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
   if (socket_ < 0) {
     Raise(HttpErrSocket);
     return false;
@@ -134,15 +134,16 @@ bool CHttpSocket::FetchToFile(const wchar_t* urlArg, const wchar_t* pathArg) {
     std::wstring host, path;
     std::uint16_t port = 0;
     ParseHttpUrl(url, host, path, port);
-    // No TLS here. A redirect that lands on 443 still loses the file it started.
-    if (port == 443) return redirects == 0 ? false : fail(false);
+    // No TLS here, and an https URL is never asked in plain text. A redirect that lands on
+    // one still loses the file it started.
+    if (UsesTls(url, port)) return redirects == 0 ? false : fail(false);
     const std::string host8 = Narrow(host);
     if (!Connect(host8, port)) return fail(false);
     std::string requestPath = Narrow(path);
     for (;;) {
       if (!SendRequest(host8, requestPath)) return fail(true);
       RemoveFile(filePath);
-      std::FILE* file = filePath.empty() ? nullptr : std::fopen(filePath.c_str(), "wb+");
+      std::FILE* file = filePath.empty() ? nullptr : std::fopen(filePath.c_str(), "wb+e");
       if (!file) {
         Raise(HttpErrCreateFile);
         return fail(true);
@@ -158,7 +159,7 @@ bool CHttpSocket::FetchToFile(const wchar_t* urlArg, const wchar_t* pathArg) {
         Raise(HttpErrRedirect);
         return fail(true);
       }
-      if (StartsWith(location, "http://")) {
+      if (StartsWith(location, "http://") || StartsWith(location, "https://")) {
         CloseSocket();
         url = Wide(location);
         break;
@@ -260,7 +261,7 @@ bool CHttpSocket::FetchToMemory(const wchar_t* urlArg, void** buffer, int* size)
     std::wstring host, path;
     std::uint16_t port = 0;
     ParseHttpUrl(url, host, path, port);
-    if (port == 443) return false;
+    if (UsesTls(url, port)) return false;
     const std::string host8 = Narrow(host);
     if (!Connect(host8, port)) {
       Raise(HttpErrOpen);

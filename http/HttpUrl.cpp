@@ -13,10 +13,26 @@ long ToNumber(const std::wstring& s) {
 }
 
 template <class Str>
+bool StartsWithHttps(const Str& url) {
+  static const char kPrefix[] = "https://";
+  if (url.size() < 8) return false;
+  for (std::size_t i = 0; i < 8; ++i) {
+    const auto c = url[i];
+    const auto lower = (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c;
+    if (lower != static_cast<decltype(lower)>(kPrefix[i])) return false;
+  }
+  return true;
+}
+
+template <class Str>
 void Split(Str url, Str& host, Str& path, std::uint16_t& port, const Str& http, const Str& https) {
   using Ch = typename Str::value_type;
   port = 80;
-  if (std::size_t p = url.find(http); p != Str::npos) {
+  // An https URL with "http://" in its path or query still names its own host.
+  if (StartsWithHttps(url)) {
+    port = 443;
+    url = url.substr(https.size());
+  } else if (std::size_t p = url.find(http); p != Str::npos) {
     url = url.substr(p + http.size());
   } else if (std::size_t q = url.find(https); q != Str::npos) {
     port = 443;
@@ -43,4 +59,12 @@ void ParseHttpUrl(const std::wstring& url, std::wstring& host, std::wstring& pat
 void ParseHttpUrl(const std::string& url, std::string& host, std::string& path,
                   std::uint16_t& port) {
   Split<std::string>(url, host, path, port, "http://", "https://");
+}
+
+bool UsesTls(const std::wstring& url, std::uint16_t port) {
+  return port == 443 || StartsWithHttps(url);
+}
+
+bool UsesTls(const std::string& url, std::uint16_t port) {
+  return port == 443 || StartsWithHttps(url);
 }

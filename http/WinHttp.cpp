@@ -69,14 +69,16 @@ bool CWinHttp::Open(const std::wstring& url, const wchar_t* verb, const char* da
   std::wstring host, path;
   std::uint16_t port = 0;
   ParseHttpUrl(url, host, path, port);
-  // Secure exactly when this request's port is 443 (a flag kept from an earlier request would
-  // make a later plain request fail its handshake).
-  secure_ = port == 443;
+  // Secure on 443 and for an https URL on any port; decided per request (a flag kept from an
+  // earlier request would make a later plain request fail its handshake).
+  secure_ = UsesTls(url, port);
   handles_.connection = WebConnect(handles_.session, host, port);
   if (!handles_.connection) return Raise(HttpErrConnect);
   handles_.request = WebOpenRequest(handles_.connection, verb, path, secure_ ? kWebFlagSecure : 0);
   if (!handles_.request) return Raise(HttpErrOpen);
-  if (secure_) WebSetOption(handles_.request, kWebOptionSecurityFlags, kIgnoreCertificateErrors);
+  if (secure_ && certificateChecks_ == CertificateChecks::kRelaxed) {
+    WebSetOption(handles_.request, kWebOptionSecurityFlags, kIgnoreCertificateErrors);
+  }
   WebAddRequestHeaders(handles_.request, Wide(header_.BuildFieldLines()));
   const std::size_t length = data ? std::strlen(data) : 0;
   if (!WebSendRequest(handles_.request, extraHeaders, data, length)) return Raise(HttpErrSend);
@@ -170,9 +172,17 @@ std::string CWinHttp::PerformRequest(const wchar_t* url, HttpVerb verb, const ch
     return "";
   }
   std::string body;
-  // An incomplete body is dropped without a code of its own.
-  if (!http_detail::ReadRest(handles_.request, body)) return "";
-  return body;
+  switch (http_detail::ReadRest(handles_.request, body, kHttpMaxTextBody)) {
+    case http_detail::BodyRead::kComplete:
+      return body;
+    case http_detail::BodyRead::kTooLarge:
+      Raise(HttpErrSize);
+      return "";
+    case http_detail::BodyRead::kFailed:
+      // An incomplete body is dropped without a code of its own.
+      break;
+  }
+  return "";
 }
 
 std::string CWinHttp::PerformRequest(const char* url, HttpVerb verb, const char* data,

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <limits>
 
 #include "http/ApiError.h"
+#include "log/Log.h"
 #include "platform/TextCodec.h"
 
 using namespace platform;
@@ -37,7 +39,13 @@ bool CWinHttpRequest::OpenSession() {
 }
 
 bool CWinHttpRequest::ConnectSession(Transport transport) {
-  connection_ = WebConnect(session_, host_, transport == Transport::Secure ? 443 : 80);
+  std::wstring name;
+  std::uint16_t port = 0;
+  if (SplitHostPort(host_, transport == Transport::Secure ? 443 : 80, name, port)) {
+    connection_ = WebConnect(session_, name, port);
+  } else {
+    WebSetLastError(kWebErrInvalidUrl);
+  }
   if (connection_) return true;
   Report("WinHttpConnect", "CWinHttpRequest::ConnectSession");
   return false;
@@ -86,11 +94,16 @@ int CWinHttpRequest::HttpRead(void* buffer, std::uint32_t size) {
   return -1;
 }
 
-bool CWinHttpRequest::SaveBodyToFile(const std::wstring& path) {
+bool CWinHttpRequest::GetStatusCode(int* status) {
+  return request_ && status && WebQueryStatusCode(request_, *status);
+}
+
+bool CWinHttpRequest::SaveBodyToFile(const std::wstring& path, std::uint64_t maxBytes) {
   const std::string target = platform::WideToLocale(path);
   const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   char buffer[4096];
+  std::uint64_t written = 0;
   bool ok = false;
   for (;;) {
     const int n = HttpRead(buffer, sizeof buffer);
@@ -99,19 +112,33 @@ bool CWinHttpRequest::SaveBodyToFile(const std::wstring& path) {
       ok = true;
       break;
     }
-    if (write(fd, buffer, static_cast<std::size_t>(n)) != n) break;
+    // A body past the caller's bound ends the download; the bytes within it stay.
+    const std::uint64_t room = maxBytes - written;
+    const std::size_t keep = static_cast<std::size_t>(std::min<std::uint64_t>(n, room));
+    if (keep > 0 && write(fd, buffer, keep) != static_cast<ssize_t>(keep)) break;
+    written += keep;
+    if (keep < static_cast<std::size_t>(n)) {
+      LOGA(LogLevelInfo, "body of %s%s is over %llu bytes", WideToUtf8(host_).c_str(),
+           ("/" + WideToUtf8(path_)).c_str(), static_cast<unsigned long long>(maxBytes));
+      break;
+    }
   }
   close(fd);
   return ok;
 }
 
-std::string CWinHttpRequest::ReadBodyText() {
+std::string CWinHttpRequest::ReadBodyText(std::size_t maxBytes) {
   std::string text;
   char buffer[2048];
   for (;;) {
     const int n = HttpRead(buffer, 2047);
     if (n < 0) return "";
     if (n == 0) break;
+    if (static_cast<std::size_t>(n) > maxBytes - text.size()) {
+      LOGA(LogLevelInfo, "body of %s%s is over %zu bytes", WideToUtf8(host_).c_str(),
+           ("/" + WideToUtf8(path_)).c_str(), maxBytes);
+      return "";
+    }
     text.append(buffer, static_cast<std::size_t>(n));
   }
   return text;

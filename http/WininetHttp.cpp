@@ -59,13 +59,14 @@ bool CWininetHttp::Raise(HttpInterfaceError code) {
 }
 
 bool CWininetHttp::Open(const std::wstring& host, const std::wstring& path, std::uint16_t port,
-                        const wchar_t* verb, const char* data, const std::wstring& extraHeaders) {
+                        bool tls, const wchar_t* verb, const char* data,
+                        const std::wstring& extraHeaders) {
   handles_.Close();
   handles_.session = WebOpen(L"Http-connect", WebAccess::DefaultProxy);
   if (!handles_.session) return Raise(HttpErrOpen);
-  // Secure exactly when this request's port is 443; a flag kept from an earlier request would
-  // make a later plain request fail its handshake.
-  secure_ = port == 443;
+  // Decided per request: a flag kept from an earlier request would make a later plain request
+  // fail its handshake.
+  secure_ = tls;
   handles_.connection = WebConnect(handles_.session, host, port);
   if (!handles_.connection) return Raise(HttpErrConnect);
   handles_.request = WebOpenRequest(handles_.connection, verb, path, secure_ ? kWebFlagSecure : 0);
@@ -92,7 +93,9 @@ bool CWininetHttp::FetchToFile(const wchar_t* url, const wchar_t* filePath) {
   std::wstring host, path;
   std::uint16_t port = 0;
   ParseHttpUrl(url, host, path, port);
-  if (!Open(host, path, port, L"GET", nullptr, L"")) return failed(HttpErrNone);
+  if (!Open(host, path, port, UsesTls(url, port), L"GET", nullptr, L"")) {
+    return failed(HttpErrNone);
+  }
 
   std::string lengthText;
   if (!WebQueryHeader(handles_.request, "Content-Length", lengthText)) {
@@ -106,7 +109,7 @@ bool CWininetHttp::FetchToFile(const wchar_t* url, const wchar_t* filePath) {
 
   const std::string target = Narrow(http_detail::WideOrEmpty(filePath));
   CreateParentFolders(target);
-  std::FILE* file = target.empty() ? nullptr : std::fopen(target.c_str(), "wb+");
+  std::FILE* file = target.empty() ? nullptr : std::fopen(target.c_str(), "wb+e");
   if (!file) return failed(HttpErrCreateFile);
   double done = 0;
   bool writeFailed = false;
@@ -134,7 +137,7 @@ bool CWininetHttp::FetchToMemory(const wchar_t* url, void** buffer, int* size) {
   std::wstring host, path;
   std::uint16_t port = 0;
   ParseHttpUrl(url, host, path, port);
-  if (!Open(host, path, port, L"GET", nullptr, L"")) return false;
+  if (!Open(host, path, port, UsesTls(url, port), L"GET", nullptr, L"")) return false;
 
   std::string lengthText;
   bool lengthKnown = true;
@@ -181,16 +184,22 @@ bool CWininetHttp::FetchToMemory(const wchar_t* url, void** buffer, int* size) {
 }
 
 std::string CWininetHttp::Perform(const std::wstring& host, const std::wstring& path,
-                                  std::uint16_t port, HttpVerb verb, const char* data,
+                                  std::uint16_t port, bool tls, HttpVerb verb, const char* data,
                                   const std::wstring& extraHeaders) {
-  if (!Open(host, path, port, VerbText(verb), data, extraHeaders)) return "";
+  if (!Open(host, path, port, tls, VerbText(verb), data, extraHeaders)) return "";
   std::string body;
-  if (!http_detail::ReadRest(handles_.request, body)) {
-    // A body cut short is not returned as if it were whole.
-    Raise(HttpErrIncomplete);
-    return "";
+  switch (http_detail::ReadRest(handles_.request, body, kHttpMaxTextBody)) {
+    case http_detail::BodyRead::kComplete:
+      return body;
+    case http_detail::BodyRead::kTooLarge:
+      Raise(HttpErrSize);
+      return "";
+    case http_detail::BodyRead::kFailed:
+      // A body cut short is not returned as if it were whole.
+      Raise(HttpErrIncomplete);
+      break;
   }
-  return body;
+  return "";
 }
 
 std::string CWininetHttp::PerformRequest(const wchar_t* url, HttpVerb verb, const char* data,
@@ -202,7 +211,8 @@ std::string CWininetHttp::PerformRequest(const wchar_t* url, HttpVerb verb, cons
   std::wstring host, path;
   std::uint16_t port = 0;
   ParseHttpUrl(url, host, path, port);
-  return Perform(host, path, port, verb, data, http_detail::WideOrEmpty(extraHeaders));
+  return Perform(host, path, port, UsesTls(url, port), verb, data,
+                 http_detail::WideOrEmpty(extraHeaders));
 }
 
 std::string CWininetHttp::PerformRequest(const char* url, HttpVerb verb, const char* data,
@@ -214,6 +224,6 @@ std::string CWininetHttp::PerformRequest(const char* url, HttpVerb verb, const c
   std::string host, path;
   std::uint16_t port = 0;
   ParseHttpUrl(std::string(url), host, path, port);
-  return Perform(Wide(host), Wide(path), port, verb, data,
+  return Perform(Wide(host), Wide(path), port, UsesTls(std::string(url), port), verb, data,
                  Wide(http_detail::NarrowOrEmpty(extraHeaders)));
 }

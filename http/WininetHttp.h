@@ -31,10 +31,11 @@ class CWininetHttp : public IWininetHttp {
 
  private:
   // Session, connection, request, fields, send, status; false with the code stored.
-  bool Open(const std::wstring& host, const std::wstring& path, std::uint16_t port,
+  // `tls` as UsesTls gives it for the URL.
+  bool Open(const std::wstring& host, const std::wstring& path, std::uint16_t port, bool tls,
             const wchar_t* verb, const char* data, const std::wstring& extraHeaders);
   std::string Perform(const std::wstring& host, const std::wstring& path, std::uint16_t port,
-                      HttpVerb verb, const char* data, const std::wstring& extraHeaders);
+                      bool tls, HttpVerb verb, const char* data, const std::wstring& extraHeaders);
   bool Raise(HttpInterfaceError code);
 
   int statusCode_ = 0;

@@ -2,20 +2,26 @@
 #include "log/Log.h"
 
 #include <log4cpp/Category.hh>
+#include <log4cpp/LoggingEvent.hh>
 #include <log4cpp/PatternLayout.hh>
 #include <log4cpp/Priority.hh>
-#include <log4cpp/RollingFileAppender.hh>
 #include <mutex>
+#include <vector>
 
 #include "log/detail/LogFile.h"
+#include "log/detail/RollingLogAppender.h"
+#include "platform/Elevation.h"
 #include "platform/Paths.h"
 #include "platform/TextCodec.h"
 
 namespace {
 
 constexpr std::size_t kMaxFileSize = 10485760;
-constexpr unsigned kBackups = 1;
 constexpr mode_t kFileMode = 0644;
+// As root, entries written before LogInit wait here (the folder beside the executable may be
+// anyone's, a Downloads folder for one); beyond these bounds they are dropped.
+constexpr std::size_t kMaxPendingEntries = 256;
+constexpr std::size_t kMaxPendingBytes = 65536;
 constexpr char kPattern[] = "%d %m%n ";
 
 // One lock for the initialisation test and for the append: log4cpp's rolling appender checks
@@ -28,6 +34,36 @@ std::mutex& LogMutex() {
 std::string& OpenPath() {
   static std::string path;
   return path;
+}
+
+struct PendingEntry {
+  log4cpp::Priority::Value priority;
+  std::string text;
+  log4cpp::TimeStamp time;
+};
+
+std::vector<PendingEntry>& Pending() {
+  static std::vector<PendingEntry> entries;
+  return entries;
+}
+
+std::size_t& PendingBytes() {
+  static std::size_t bytes = 0;
+  return bytes;
+}
+
+log4cpp::Priority::Value PriorityOf(LogLevel level) {
+  switch (level) {
+    case LogLevelDebug:
+      return log4cpp::Priority::DEBUG;
+    case LogLevelInfo:
+      return log4cpp::Priority::INFO;
+    case LogLevelWarn:
+      return log4cpp::Priority::WARN;
+    case LogLevelError:
+      return log4cpp::Priority::ERROR;
+  }
+  return log4cpp::Priority::NOTSET;
 }
 
 // The executable's file name up to its first "."; it names the appender.
@@ -60,13 +96,37 @@ void InitLocked(const wchar_t* fileName, const wchar_t* folder) {
   std::string path = dir.back() == '/' ? dir + name : dir + "/" + name;
 
   auto* appender =
-      new log4cpp::RollingFileAppender(LogName(), path, kMaxFileSize, kBackups, true, kFileMode);
+      new kvlog_detail::RollingLogAppender(LogName(), dir, name, kMaxFileSize, kFileMode);
   auto* layout = new log4cpp::PatternLayout();
   layout->setConversionPattern(kPattern);
   appender->setLayout(layout);
   root.addAppender(appender);
   root.setPriority(log4cpp::Priority::DEBUG);
   OpenPath() = path;
+
+  // What waited for the file goes first, with the times it was written at.
+  for (const PendingEntry& e : Pending()) {
+    log4cpp::LoggingEvent event(root.getName(), e.text, "", e.priority);
+    event.timeStamp = e.time;
+    root.callAppenders(event);
+  }
+  Pending().clear();
+  PendingBytes() = 0;
+}
+
+// Root's entries before LogInit: kept for the file LogInit opens.
+void KeepPending(LogLevel level, const std::string& text) {
+  log4cpp::Priority::Value priority = PriorityOf(level);
+  if (text.empty() || priority == log4cpp::Priority::NOTSET) return;
+  if (Pending().size() >= kMaxPendingEntries || PendingBytes() + text.size() > kMaxPendingBytes) {
+    return;
+  }
+  Pending().push_back(PendingEntry{priority, text, log4cpp::TimeStamp()});
+  PendingBytes() += text.size();
+}
+
+bool Initialised() {
+  return log4cpp::Category::getRoot().getAppender(LogName()) != nullptr;
 }
 
 }  // namespace
@@ -84,6 +144,10 @@ namespace kvlog_detail {
 
 void WriteEntry(LogLevel level, const std::string& text) {
   std::lock_guard<std::mutex> lock(LogMutex());
+  if (!Initialised() && platform::IsElevated()) {
+    KeepPending(level, text);
+    return;
+  }
   InitLocked(nullptr, nullptr);
   if (text.empty()) return;
   log4cpp::Category& root = log4cpp::Category::getRoot();

@@ -12,7 +12,9 @@ enum LogLevel : std::int32_t {
 };
 
 // Opens folder/fileName; null or empty arguments pick the defaults (the executable's folder +
-// "/Log", the log name + ".log"). Later calls change nothing.
+// "/Log", the log name + ".log"). Later calls change nothing. The folder is made when missing;
+// the file is opened without following a symbolic link at its name (entries are dropped then)
+// and is never inherited by the programs we start.
 void LogInit(const wchar_t* fileName, const wchar_t* folder);
 
 // Formats and writes one entry. Never fails and never throws: a fault while formatting or
@@ -22,7 +24,9 @@ void LogPrintA(const char* function, const char* sourcePath, int line, LogLevel 
 void LogPrintW(const wchar_t* function, const wchar_t* sourcePath, int line, LogLevel level,
                const wchar_t* format, ...);
 
-// Writes one finished 8-bit text (initialising with the defaults when needed).
+// Writes one finished 8-bit text (initialising with the defaults when needed). As root nothing
+// is written before LogInit: the entries wait (a few hundred at most) and go first into the file
+// LogInit opens, so that no file of root's appears beside the executable.
 void LogWrite(LogLevel level, const std::string& text);
 
 // The path of the log file in use, empty before initialisation (for tests and diagnostics).

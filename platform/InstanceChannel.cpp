@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -49,6 +50,15 @@ bool ReadExactly(int fd, const char* want, std::chrono::steady_clock::time_point
   return true;
 }
 
+// Only a process of our own user may ask us, or answer us: the socket's folder already keeps
+// others out, this holds even if someone put their own socket at our name.
+bool PeerIsUs(int fd) {
+  ucred cred{};
+  socklen_t len = sizeof cred;
+  return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && len == sizeof cred &&
+         cred.uid == ::geteuid();
+}
+
 bool WriteText(int fd, const char* text) {
   std::size_t size = std::strlen(text);
   // MSG_NOSIGNAL: a peer that went away must not kill us with SIGPIPE.
@@ -74,6 +84,10 @@ struct InstanceChannel::Impl {
       if ((fds[0].revents & POLLIN) == 0) continue;
       int peer = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
       if (peer < 0) continue;
+      if (!PeerIsUs(peer)) {
+        ::close(peer);
+        continue;
+      }
       // A silent or slow peer may hold us up only briefly.
       auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
       if (ReadExactly(peer, kAsk, deadline)) {
@@ -126,7 +140,7 @@ bool InstanceChannel::Listen(const NamedLock& lock, std::function<void()> onPres
   ::unlink(impl->socketPath.c_str());
   bool ok = impl->listenFd >= 0 &&
             ::bind(impl->listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-            ::listen(impl->listenFd, 8) == 0;
+            ::chmod(impl->socketPath.c_str(), 0600) == 0 && ::listen(impl->listenFd, 8) == 0;
   if (ok) {
     try {
       impl->thread = std::thread([p = impl.get()] { p->Run(); });
@@ -166,7 +180,7 @@ bool InstanceChannel::AskPresent(const NamedLock& lock, std::chrono::millisecond
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-      bool ok = WriteText(fd, kAsk) && ReadExactly(fd, kAnswer, deadline);
+      bool ok = PeerIsUs(fd) && WriteText(fd, kAsk) && ReadExactly(fd, kAnswer, deadline);
       ::close(fd);
       return ok;
     }

@@ -1,20 +1,17 @@
 #include "platform/Paths.h"
 
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
 
+#include "platform/Elevation.h"
+#include "platform/Folders.h"
+
 namespace platform {
 namespace {
-
-bool IsFolder(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 std::string WithSlash(std::string folder) {
   if (folder.empty() || folder.back() != '/') folder += '/';
@@ -52,7 +49,7 @@ std::string HomeFolder() {
 }
 
 std::string ProgramFilesFolder() {
-  std::string over = EnvOrEmpty("KV_PROGRAM_FILES");
+  std::string over = TestHookValue("KV_PROGRAM_FILES");
   if (!over.empty()) return WithSlash(over);
   if (::geteuid() == 0) return "/opt/";
   std::string data = EnvOrEmpty("XDG_DATA_HOME");
@@ -64,16 +61,10 @@ std::string ProgramFilesFolder() {
 }
 
 bool CreateFolderTree(const std::string& path) {
-  if (path.empty()) return false;
-  if (IsFolder(path)) return true;
-  // Every prefix ending before a "/" first, then the folder itself.
-  for (std::size_t pos = path.find('/', 1); pos != std::string::npos;
-       pos = path.find('/', pos + 1)) {
-    std::string prefix = path.substr(0, pos);
-    if (!IsFolder(prefix) && ::mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) return false;
-  }
-  if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) return false;
-  return IsFolder(path);
+  int fd = OpenFolderTree(path);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
 }
 
 std::string FileNameOf(const std::string& path) {

@@ -9,11 +9,13 @@ namespace platform {
 // The running executable's full path (/proc/self/exe); empty if it cannot be read.
 std::string ExecutablePath();
 
-// The Program Files stand-in + "/": $KV_PROGRAM_FILES when set (tests), else /opt when the
-// effective uid is 0, else $XDG_DATA_HOME (default $HOME/.local/share).
+// The Program Files stand-in + "/": $KV_PROGRAM_FILES when set (tests; ignored when elevated
+// through sudo or pkexec), else /opt when the effective uid is 0, else $XDG_DATA_HOME (default
+// $HOME/.local/share).
 std::string ProgramFilesFolder();
 
 // Creates `path` and every missing parent with mode 0755; true when it is a folder afterwards.
+// When elevated no component may be a symbolic link (platform/Folders.h, OpenFolderTree).
 bool CreateFolderTree(const std::string& path);
 
 // The last "/"-separated component of `path` ("" for "").

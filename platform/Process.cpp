@@ -2,10 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,106 +12,26 @@
 #include <thread>
 
 #include "platform/Paths.h"
-
-extern char** environ;
+#include "platform/detail/Spawn.h"
 
 namespace platform {
 namespace {
 
-std::optional<uid_t> ParseId(const std::string& text) {
-  if (text.empty()) return std::nullopt;
+std::optional<std::uint32_t> ParsePid(const char* text) {
+  if (*text == 0) return std::nullopt;
   char* end = nullptr;
   errno = 0;
-  unsigned long v = std::strtoul(text.c_str(), &end, 10);
-  if (errno != 0 || *end != 0 || v == 0 || v > UINT_MAX - 1) return std::nullopt;
-  return static_cast<uid_t>(v);
+  unsigned long v = std::strtoul(text, &end, 10);
+  if (errno != 0 || *end != 0 || v == 0 || v > static_cast<unsigned long>(INT_MAX)) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(v);
 }
 
-std::vector<char*> CPointers(std::vector<std::string>& strings) {
-  std::vector<char*> out;
-  for (auto& s : strings) out.push_back(s.data());
-  out.push_back(nullptr);
-  return out;
-}
-
-// Our environment with the user's own HOME, USER and LOGNAME, and the user's session (runtime
-// folder and bus) instead of ours, so desktop programs talk to the user's desktop.
-std::vector<std::string> EnvironmentFor(const UserIdentity& user) {
-  static const char* const kReplaced[] = {
-      "HOME=", "USER=", "LOGNAME=", "XDG_RUNTIME_DIR=", "DBUS_SESSION_BUS_ADDRESS="};
-  std::vector<std::string> env;
-  for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
-    std::string v(*e);
-    bool replaced = false;
-    for (const char* prefix : kReplaced) replaced = replaced || v.rfind(prefix, 0) == 0;
-    if (!replaced) env.push_back(v);
-  }
-  if (!user.home.empty()) env.push_back("HOME=" + user.home);
-  if (!user.name.empty()) {
-    env.push_back("USER=" + user.name);
-    env.push_back("LOGNAME=" + user.name);
-  }
-  const std::string runtime = "/run/user/" + std::to_string(user.uid);
-  if (::access(runtime.c_str(), F_OK) == 0) {
-    env.push_back("XDG_RUNTIME_DIR=" + runtime);
-    if (::access((runtime + "/bus").c_str(), F_OK) == 0) {
-      env.push_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" + runtime + "/bus");
-    }
-  }
-  return env;
-}
-
-// fork + exec with the privileges dropped in the child. Everything the child needs is made
-// before the fork: between fork and exec only async-signal-safe calls are allowed.
-pid_t StartAsUser(const std::string& program, std::vector<std::string>& argv,
-                  const UserIdentity& user) {
-  std::vector<gid_t> groups(64);
-  int ngroups = static_cast<int>(groups.size());
-  if (!user.name.empty()) {
-    if (::getgrouplist(user.name.c_str(), user.gid, groups.data(), &ngroups) < 0) {
-      groups.resize(static_cast<std::size_t>(ngroups));
-      if (::getgrouplist(user.name.c_str(), user.gid, groups.data(), &ngroups) < 0) ngroups = 0;
-    }
-  } else {
-    groups[0] = user.gid;
-    ngroups = 1;
-  }
-  std::vector<std::string> envStrings = EnvironmentFor(user);
-  std::vector<char*> envp = CPointers(envStrings);
-  std::vector<char*> args = CPointers(argv);
-
-  int pipeFds[2];
-  if (::pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
-  pid_t pid = ::fork();
-  if (pid < 0) {
-    ::close(pipeFds[0]);
-    ::close(pipeFds[1]);
-    return -1;
-  }
-  if (pid == 0) {
-    ::close(pipeFds[0]);
-    // Groups first, then the group, then the user: after setuid nothing else may be changed.
-    if (::setgroups(static_cast<std::size_t>(ngroups), groups.data()) == 0 &&
-        ::setgid(user.gid) == 0 && ::setuid(user.uid) == 0 && ::setuid(0) != 0) {
-      ::execve(program.c_str(), args.data(), envp.data());
-    }
-    int err = errno;
-    (void)!::write(pipeFds[1], &err, sizeof err);
-    ::_exit(127);
-  }
-  ::close(pipeFds[1]);
-  // The pipe closes on a successful exec; an error number arrives otherwise.
-  int err = 0;
-  ssize_t n;
-  do {
-    n = ::read(pipeFds[0], &err, sizeof err);
-  } while (n < 0 && errno == EINTR);
-  ::close(pipeFds[0]);
-  if (n > 0) {
-    ::waitpid(pid, nullptr, 0);
-    return -1;
-  }
-  return pid;
+std::vector<std::string> ArgvOf(const std::string& argv0, const std::vector<std::string>& args) {
+  std::vector<std::string> argv{argv0};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
 }
 
 }  // namespace
@@ -124,7 +41,7 @@ bool ForEachProcess(
   DIR* dir = ::opendir("/proc");
   if (dir == nullptr) return false;
   while (dirent* e = ::readdir(dir)) {
-    std::optional<uid_t> pid = ParseId(e->d_name);
+    std::optional<std::uint32_t> pid = ParsePid(e->d_name);
     if (!pid) continue;
     std::string link = "/proc/" + std::string(e->d_name) + "/exe";
     char target[PATH_MAX];
@@ -148,43 +65,35 @@ bool KillProcess(std::uint32_t pid) {
   return ::kill(static_cast<pid_t>(pid), SIGKILL) == 0;
 }
 
-std::optional<UserIdentity> ElevatingUser() {
-  if (::geteuid() != 0) return std::nullopt;
-  std::optional<uid_t> uid = ParseId(EnvOrEmpty("SUDO_UID"));
-  if (!uid) uid = ParseId(EnvOrEmpty("PKEXEC_UID"));
-  if (!uid) return std::nullopt;
-  UserIdentity user{*uid, static_cast<gid_t>(*uid), {}, {}};
-  struct passwd pw {};
-  struct passwd* found = nullptr;
-  std::vector<char> buf(16384);
-  if (::getpwuid_r(*uid, &pw, buf.data(), buf.size(), &found) == 0 && found != nullptr) {
-    user.gid = found->pw_gid;
-    user.name = found->pw_name != nullptr ? found->pw_name : "";
-    user.home = found->pw_dir != nullptr ? found->pw_dir : "";
+pid_t StartProcess(const std::string& program, const std::vector<std::string>& args, RunAs runAs,
+                   StartResult* result) {
+  StartResult ignored;
+  StartResult& outcome = result != nullptr ? *result : ignored;
+  outcome = StartResult::Failed;
+  if (program.empty()) return -1;
+  detail::SpawnPlan plan;
+  plan.path = program;
+  plan.argv = ArgvOf(program, args);
+  std::optional<UserIdentity> user;
+  if (runAs == RunAs::InteractiveUser && IsElevated()) {
+    user = InteractiveUser();
+    if (!user) {
+      outcome = StartResult::NoInteractiveUser;
+      return -1;
+    }
+    plan.dropTo = &*user;
   }
-  if (std::optional<uid_t> gid = ParseId(EnvOrEmpty("SUDO_GID"));
-      gid && EnvOrEmpty("SUDO_UID") != "") {
-    user.gid = static_cast<gid_t>(*gid);
-  }
-  return user;
+  pid_t pid = detail::Spawn(plan);
+  if (pid > 0) outcome = StartResult::Started;
+  return pid;
 }
 
-pid_t StartProcess(const std::string& program, const std::vector<std::string>& args, RunAs runAs) {
-  if (program.empty()) return -1;
-  std::vector<std::string> argv{program};
-  argv.insert(argv.end(), args.begin(), args.end());
-  if (runAs == RunAs::InteractiveUser) {
-    if (std::optional<UserIdentity> user = ElevatingUser()) {
-      return StartAsUser(program, argv, *user);
-    }
-  }
-  std::vector<char*> cargs = CPointers(argv);
-  pid_t pid = -1;
-  // posix_spawn reports a failed exec as its result (glibc uses a clone that waits for it).
-  if (::posix_spawn(&pid, program.c_str(), nullptr, nullptr, cargs.data(), environ) != 0) {
-    return -1;
-  }
-  return pid;
+pid_t StartProcessFromFile(int fd, const std::string& argv0, const std::vector<std::string>& args) {
+  if (fd < 0) return -1;
+  detail::SpawnPlan plan;
+  plan.execFd = fd;
+  plan.argv = ArgvOf(argv0, args);
+  return detail::Spawn(plan);
 }
 
 int WaitProcess(pid_t pid) {
@@ -201,15 +110,17 @@ int WaitProcess(pid_t pid) {
   return -1;
 }
 
-bool StartDetached(const std::string& program, const std::vector<std::string>& args, RunAs runAs) {
-  pid_t pid = StartProcess(program, args, runAs);
-  if (pid < 0) return false;
+StartResult StartDetached(const std::string& program, const std::vector<std::string>& args,
+                          RunAs runAs) {
+  StartResult result = StartResult::Failed;
+  pid_t pid = StartProcess(program, args, runAs, &result);
+  if (pid < 0) return result;
   try {
     std::thread([pid] { WaitProcess(pid); }).detach();
   } catch (...) {
     // Without a thread the child is reaped by init once we end.
   }
-  return true;
+  return StartResult::Started;
 }
 
 namespace {
@@ -230,8 +141,8 @@ std::string FindOnPath(const std::string& name) {
 
 }  // namespace
 
-bool OpenWithDefaultHandler(const std::string& target) {
-  if (target.empty()) return false;
+StartResult OpenWithDefaultHandler(const std::string& target) {
+  if (target.empty()) return StartResult::Failed;
   // The desktop's own opener first, else GLib's, which asks the same default handlers.
   if (std::string xdg = FindOnPath("xdg-open"); !xdg.empty()) {
     return StartDetached(xdg, {target}, RunAs::InteractiveUser);
@@ -239,7 +150,7 @@ bool OpenWithDefaultHandler(const std::string& target) {
   if (std::string gio = FindOnPath("gio"); !gio.empty()) {
     return StartDetached(gio, {"open", target}, RunAs::InteractiveUser);
   }
-  return false;
+  return StartResult::Failed;
 }
 
 std::vector<std::string> SplitCommandLine(const std::string& line) {

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/Elevation.h"
 #include "platform/Paths.h"
 #include "platform/detail/RegistryStore.h"
 
@@ -13,13 +14,13 @@ using detail::StoreFile;
 using detail::StoreStatus;
 
 std::string MachineFolder() {
-  std::string over = EnvOrEmpty("KV_REGISTRY_DIR");
+  std::string over = TestHookValue("KV_REGISTRY_DIR");
   if (!over.empty()) return over + "/machine";
   return "/var/lib/kvdownloader/registry";
 }
 
 std::string UserFolder() {
-  std::string over = EnvOrEmpty("KV_REGISTRY_DIR");
+  std::string over = TestHookValue("KV_REGISTRY_DIR");
   if (!over.empty()) return over + "/user";
   std::string state = EnvOrEmpty("XDG_STATE_HOME");
   if (state.empty() || state.front() != '/') state = HomeFolder() + "/.local/state";

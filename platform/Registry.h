@@ -3,7 +3,8 @@
 // store and lose none of each other's values. The machine store lives in
 // /var/lib/kvdownloader/registry, the per-user store in $XDG_STATE_HOME (default
 // ~/.local/state)/kvdownloader/registry; KV_REGISTRY_DIR replaces both with its "machine" and
-// "user" folders (tests). Key and value names ignore case. Any thread.
+// "user" folders (tests; ignored when elevated through sudo or pkexec). Key and value names
+// ignore case. Any thread.
 #pragma once
 
 #include <memory>

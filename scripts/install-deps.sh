@@ -8,9 +8,10 @@ PACKAGES=(
   libboost-dev libboost-system-dev libboost-thread-dev libboost-filesystem-dev
   libboost-date-time-dev
   libssl-dev openssl rapidjson-dev liblog4cpp5-dev zlib1g-dev libzip-dev
-  libcurl4-openssl-dev libgtk-3-dev
+  libcurl4-openssl-dev libgtk-3-dev libpng-dev libjpeg-dev glib-networking gsettings-desktop-schemas
   libgtest-dev libgmock-dev googletest
   nginx squid dante-server microsocks
+  at-spi2-core libatspi2.0-dev
   xvfb xauth xdotool x11-utils imagemagick dbus-daemon fonts-noto-core fonts-dejavu-core fonts-noto-cjk
   iproute2 procps psmisc curl
 )

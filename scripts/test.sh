@@ -53,16 +53,16 @@ if [ $QUICK -eq 0 ]; then
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest build/asan
 
   if [ -d kvhttp ]; then
-    echo "== ThreadSanitizer (engine)"
+    echo "== ThreadSanitizer (engine, controller threads)"
     configure_and_build build/tsan -DCMAKE_BUILD_TYPE=Debug -DKV_SANITIZE=thread \
-      -DKV_COMPONENTS="platform;log;sys;kvhttp;tools"
-    TSAN_OPTIONS=halt_on_error=1 run_ctest build/tsan -L engine
+      -DKV_COMPONENTS="platform;log;sys;config;http;analytics;integrity;kvhttp;ui;app;tools"
+    TSAN_OPTIONS=halt_on_error=1 run_ctest build/tsan -L "engine|threads"
   fi
 
   if [ -f fuzz/CMakeLists.txt ]; then
     echo "== fuzz targets, 20 s each"
     CC=clang CXX=clang++ configure_and_build build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DKV_FUZZ=ON -DKV_TESTS=OFF -DKV_COMPONENTS="platform;log;sys;kvhttp"
+      -DKV_FUZZ=ON -DKV_TESTS=OFF -DKV_COMPONENTS="platform;log;sys;http;analytics;kvhttp;ui"
     for target in build/fuzz/fuzz/fuzz_*; do
       [ -x "$target" ] || continue
       name=$(basename "$target")

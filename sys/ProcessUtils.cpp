@@ -21,12 +21,12 @@ bool KillProcess(std::uint32_t pid) {
   return platform::KillProcess(pid);
 }
 
-int ShellOpen(void* hwnd, const std::wstring& target) {
-  return platform::OpenWithDefaultHandler(platform::WideToLocale(target)) ? kShellOpenStarted
-                                                                          : kShellOpenNoHandler;
+RunResult ShellOpen(void* hwnd, const std::wstring& target) {
+  return platform::OpenWithDefaultHandler(platform::WideToLocale(target));
 }
 
-void RunProgram(const std::wstring& path, bool runAsAdmin) {
-  platform::StartDetached(platform::WideToLocale(path), {},
-                          runAsAdmin ? platform::RunAs::Self : platform::RunAs::InteractiveUser);
+RunResult RunProgram(const std::wstring& path, bool runAsAdmin) {
+  return platform::StartDetached(
+      platform::WideToLocale(path), {},
+      runAsAdmin ? platform::RunAs::Self : platform::RunAs::InteractiveUser);
 }

@@ -8,8 +8,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <sstream>
 
+#include "platform/Folders.h"
 #include "platform/Paths.h"
 #include "platform/TextCodec.h"
 #include "platform/VersionRecord.h"
@@ -23,7 +24,7 @@ std::string Narrow(const std::wstring& path) {
 
 // The value of KEY=value in an os-release file, without its quotes.
 std::string OsReleaseValue(const std::string& file, const std::string& key) {
-  std::ifstream in(file);
+  std::istringstream in(platform::ReadWholeFile(file, 1 << 20).value_or(""));
   for (std::string line; std::getline(in, line);) {
     if (line.compare(0, key.size() + 1, key + "=") != 0) continue;
     std::string v = line.substr(key.size() + 1);
@@ -51,6 +52,11 @@ std::wstring GetWorkFolder() {
   std::size_t dot = name.rfind(L'.');
   if (dot != std::wstring::npos) name.erase(dot);
   return GetProgramFilesFolder() + L"korvana_down/" + name + L"/";
+}
+
+platform::PrepareResult PrepareWorkFolder() {
+  return platform::PreparePrivateFolderTree(Narrow(GetWorkFolder()),
+                                            Narrow(GetProgramFilesFolder()));
 }
 
 std::wstring GetFileNameFromPath(const std::wstring& path) {
@@ -88,9 +94,9 @@ bool GetFreeSpaceMB(const std::wstring& path, std::uint32_t& mb) {
     if (slash == std::string::npos) return false;
     p.erase(slash == 0 ? 1 : slash);
   }
-  // All free blocks, not only those an unprivileged user may take.
-  unsigned long long bytes =
-      static_cast<unsigned long long>(st.f_bfree) * static_cast<unsigned long long>(st.f_frsize);
+  // Root may fill the blocks reserved for it; anyone else only what is left besides them.
+  const unsigned long long blocks = ::geteuid() == 0 ? st.f_bfree : st.f_bavail;
+  unsigned long long bytes = blocks * static_cast<unsigned long long>(st.f_frsize);
   mb = static_cast<std::uint32_t>(bytes / 1048576ull);
   return true;
 }

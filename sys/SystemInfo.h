@@ -5,11 +5,21 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Folders.h"
+
 // The Program Files stand-in + "/": /opt/ when the effective uid is 0, else $XDG_DATA_HOME/
-// (default ~/.local/share/). The environment variable KV_PROGRAM_FILES overrides both (tests).
+// (default ~/.local/share/). The environment variable KV_PROGRAM_FILES overrides both (tests;
+// ignored when elevated through sudo or pkexec).
 std::wstring GetProgramFilesFolder();
-// GetProgramFilesFolder() + "korvana_down/" + own executable base name + "/".
+// GetProgramFilesFolder() + "korvana_down/" + own executable base name + "/". Only a name: the
+// process entry makes it trustworthy with PrepareWorkFolder before anything uses it.
 std::wstring GetWorkFolder();
+// Makes GetWorkFolder() a private folder tree below GetProgramFilesFolder() (platform/Folders.h,
+// PreparePrivateFolderTree): as root, a component that is a symbolic link, not ours, or
+// writable by group or others is refused and made anew. Afterwards only we (and root) can change
+// the work folder or its parents, so its users may open paths below it by name. Call once,
+// first thing at start-up, before LogInit.
+platform::PrepareResult PrepareWorkFolder();
 std::wstring GetFileNameFromPath(const std::wstring& path);
 // The Windows language id of the user's locale (LC_ALL, else LC_MESSAGES, else LANG), in decimal
 // ("1033" for en_US, "1025" for ar_SA); an unknown language or the C locale gives "1033".
@@ -18,8 +28,9 @@ std::wstring GetUiLanguageId();
 std::wstring GetOsProductName();
 // True on an x86_64 machine.
 bool Is64BitSystem();
-// All free space of the file system holding path (statvfs), in MiB; mb untouched on failure. A
-// folder not made yet is answered for by its nearest existing parent.
+// Free space of the file system holding path (statvfs), in MiB: all free blocks for root, the
+// blocks an unprivileged user may take (not those reserved for root) otherwise; mb untouched on
+// failure. A folder not made yet is answered for by its nearest existing parent.
 bool GetFreeSpaceMB(const std::wstring& path, std::uint32_t& mb);
 // "a.b.c.d" and the description from the file's ".kv_version" record; "" without one.
 std::wstring GetFileVersion(const std::wstring& path);

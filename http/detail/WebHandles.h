@@ -29,13 +29,18 @@ inline int QueryStatus(platform::WebHandle request) {
   return platform::WebQueryStatusCode(request, status) ? status : 0;
 }
 
-// Reads the whole rest of the body in steps of `step` bytes; false when a read failed.
-inline bool ReadRest(platform::WebHandle request, std::string& out, std::size_t step = 4096) {
+enum class BodyRead { kComplete, kFailed, kTooLarge };
+
+// Reads the whole rest of the body in steps of `step` bytes, stopping as soon as it grows past
+// `maxBytes`.
+inline BodyRead ReadRest(platform::WebHandle request, std::string& out, std::size_t maxBytes,
+                         std::size_t step = 4096) {
   std::string buf(step, '\0');
   for (;;) {
     std::size_t n = 0;
-    if (!platform::WebReadData(request, buf.data(), buf.size(), n)) return false;
-    if (n == 0) return true;
+    if (!platform::WebReadData(request, buf.data(), buf.size(), n)) return BodyRead::kFailed;
+    if (n == 0) return BodyRead::kComplete;
+    if (n > maxBytes - out.size()) return BodyRead::kTooLarge;
     out.append(buf.data(), n);
   }
 }

@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <boost/system/system_error.hpp>
+#include <cerrno>
 #include <filesystem>
+#include <vector>
 
+#include "kvhttp/download/detail/OutputLock.h"
 #include "kvhttp/download/detail/PathText.h"
 
 namespace kvhttp {
@@ -26,6 +29,42 @@ void SyncFile(const fs::path& p) {
   ::close(fd);
 }
 
+// Copies `from` to a new `to` with descriptors no child process inherits.
+std::error_code CopyFile(const fs::path& from, const fs::path& to) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return {errno, std::system_category()};
+  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (out < 0) {
+    const int e = errno;
+    ::close(in);
+    return {e, std::system_category()};
+  }
+  std::vector<char> buffer(1 << 20);
+  std::error_code ec;
+  for (;;) {
+    const ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n < 0) ec = {errno, std::system_category()};
+      break;
+    }
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) {
+        ec = {errno, std::system_category()};
+        break;
+      }
+      done += w;
+    }
+    if (ec) break;
+  }
+  if (!ec && ::fdatasync(out) != 0) ec = {errno, std::system_category()};
+  ::close(in);
+  if (::close(out) != 0 && !ec) ec = {errno, std::system_category()};
+  return ec;
+}
+
 // Moves `from` over `to`, copying when they lie on different file systems.
 std::error_code MoveReplacing(const fs::path& from, const fs::path& to) {
   std::error_code ec;
@@ -33,13 +72,12 @@ std::error_code MoveReplacing(const fs::path& from, const fs::path& to) {
   fs::rename(from, to, ec);
   if (!ec || ec != std::errc::cross_device_link) return ec;
   const fs::path part = to.string() + ".part";
-  fs::copy_file(from, part, fs::copy_options::overwrite_existing, ec);
+  ec = CopyFile(from, part);
   if (ec) {
     std::error_code ignored;
     fs::remove(part, ignored);
     return ec;
   }
-  SyncFile(part);
   fs::rename(part, to, ec);
   if (ec) {
     std::error_code ignored;
@@ -74,7 +112,22 @@ DownloadObj::~DownloadObj() {
 
 bool DownloadObj::TryMarkRunning() {
   bool expected = false;
-  return running_.compare_exchange_strong(expected, true);
+  if (!running_.compare_exchange_strong(expected, true)) return false;
+  stop_pending_ = false;
+  return true;
+}
+
+bool DownloadObj::Reconfigure(const ProxySettings& proxy, std::int64_t expectedSize) {
+  std::lock_guard lock(settings_mutex_);
+  if (running_) return false;
+  settings_.proxy = proxy;
+  settings_.expected_size = expectedSize;
+  return true;
+}
+
+DownloadSettings DownloadObj::settings() {
+  std::lock_guard lock(settings_mutex_);
+  return settings_;
 }
 
 void DownloadObj::DrainEarlierRun() {
@@ -95,28 +148,7 @@ void DownloadObj::Run() {
   running_ = true;
   DrainEarlierRun();
   try {
-    set_state(kTaskStarting);
-    boost::system::error_code ec;
-    downloader_->Start(url_, settings_, ec);
-    if (ec) throw boost::system::system_error(ec);
-    set_state(kTaskDownloading);
-    io_.run();
-    const std::int64_t size = downloader_->FileSize();
-    if (size >= 0 && size == downloader_->BytesDownloaded()) {
-      boost::system::error_code moveError = FinishFiles();
-      SetError(moveError);
-      set_state(moveError ? kTaskFailed : kTaskFinished);
-    } else {
-      SetError(downloader_->LastError());
-      set_state(kTaskStopped);
-    }
-  } catch (const boost::system::system_error& e) {
-    SetError(e.code());
-    io_.stop();
-    io_.restart();
-    downloader_->Stop();
-    downloader_->CloseFiles();
-    set_state(kTaskFailed);
+    RunDownload();
   } catch (...) {
     SetError(make_error_code(boost::system::errc::state_not_recoverable));
     io_.stop();
@@ -126,6 +158,50 @@ void DownloadObj::Run() {
     set_state(kTaskFailed);
   }
   running_ = false;
+}
+
+void DownloadObj::RunDownload() {
+  set_state(kTaskStarting);
+  const DownloadSettings settings = this->settings();
+  // Held until the finished file has its name, so that no other run can take the data file
+  // in between.
+  detail::OutputLock lock;
+  boost::system::error_code ec;
+  if (!lock.Acquire(settings.output_file, ec)) {
+    SetError(ec);
+    set_state(kTaskFailed);
+    return;
+  }
+  downloader_->Start(url_, settings, ec);
+  if (ec) {
+    SetError(ec);
+    io_.stop();
+    io_.restart();
+    downloader_->Stop();
+    downloader_->CloseFiles();
+    set_state(stop_pending_ ? kTaskStopped : kTaskFailed);
+    return;
+  }
+  set_state(kTaskDownloading);
+  // A stop that came while the start ran takes effect now.
+  if (stop_pending_) downloader_->Stop();
+  io_.run();
+  switch (downloader_->Outcome()) {
+    case download_outcome::complete: {
+      const boost::system::error_code moveError = FinishFiles();
+      SetError(moveError);
+      set_state(moveError ? kTaskFailed : kTaskFinished);
+      break;
+    }
+    case download_outcome::failed:
+      SetError(downloader_->LastError());
+      set_state(kTaskFailed);
+      break;
+    default:
+      SetError(downloader_->LastError());
+      set_state(kTaskStopped);
+      break;
+  }
 }
 
 boost::system::error_code DownloadObj::FinishFiles() {
@@ -144,7 +220,14 @@ boost::system::error_code DownloadObj::FinishFiles() {
 }
 
 void DownloadObj::Stop() {
-  DownloadTaskState expected = kTaskDownloading;
+  DownloadTaskState expected = kTaskStarting;
+  if (state_.load() == kTaskStarting && running_) {
+    // The start may be inside its first open: remembered, and that open is cut short.
+    stop_pending_ = true;
+    downloader_->Stop();
+    return;
+  }
+  expected = kTaskDownloading;
   if (!state_.compare_exchange_strong(expected, kTaskStopping)) return;
   downloader_->Stop();
   // The run may have finished meanwhile; its own state wins then.

@@ -37,11 +37,16 @@ class DownloadObj {
   DownloadObj(const DownloadObj&) = delete;
   DownloadObj& operator=(const DownloadObj&) = delete;
 
-  // The task thread's whole run: start the downloader, run its I/O service until no work is
-  // left, then move the finished ".tmp" file to the save path and remove the record.
+  // The task thread's whole run: lock the ".tmp" file against other runs, start the
+  // downloader, run its I/O service until no work is left, then move the finished ".tmp" file
+  // to the save path and remove the record.
   void Run();
-  // Ends a run that is downloading; other states are left alone. Any thread.
+  // Ends a run that is starting or downloading; a stop during the start is applied as soon as
+  // the start returns. Any thread.
   void Stop();
+  // Takes the proxy and the expected size of the next run. Refused (false) while a run is
+  // going. Any thread.
+  bool Reconfigure(const ProxySettings& proxy, std::int64_t expectedSize);
 
   DownloadTaskState state() const { return state_.load(); }
   void set_state(DownloadTaskState s);
@@ -56,7 +61,7 @@ class DownloadObj {
   const std::string& url() const { return url_; }
   const std::string& key() const { return key_; }
   const std::wstring& save_path() const { return save_path_; }
-  const DownloadSettings& settings() const { return settings_; }
+  DownloadSettings settings();
   multi_download& downloader() { return *downloader_; }
   // Why the last run failed or stopped early; empty after a finished run. Any thread.
   boost::system::error_code error() const;
@@ -65,6 +70,7 @@ class DownloadObj {
   void SetError(const boost::system::error_code& ec);
   void NotifyStateChange();
   void DrainEarlierRun();
+  void RunDownload();
   boost::system::error_code FinishFiles();
 
   boost::asio::io_context io_;  // before the downloader, which refers to it
@@ -72,10 +78,12 @@ class DownloadObj {
   DownloadTaskHandle handle_;
   std::mutex run_mutex_;
   std::atomic<bool> running_{false};
+  std::atomic<bool> stop_pending_{false};  // a Stop came while the run was starting
   std::string url_;
   std::string key_;
   std::wstring save_path_;
-  DownloadSettings settings_;
+  std::mutex settings_mutex_;
+  DownloadSettings settings_;  // guarded by settings_mutex_
   std::atomic<DownloadTaskState> state_{kTaskStarting};
   // Wakes WaitForFinalState; every change of state_ passes the mutex after it.
   std::mutex state_mutex_;

@@ -117,6 +117,12 @@ bool StartDownloadTask(DownloadTaskHandle handle) {
   return true;
 }
 
+bool ConfigureDownloadTask(DownloadTaskHandle handle, const ProxySettings& proxy,
+                           std::int64_t expectedSize) {
+  auto task = DownloadTaskManager::Get(DownloadTaskManager::Use::kCreate)->Find(handle);
+  return task && task->Reconfigure(proxy, expectedSize);
+}
+
 bool QueryDownloadTask(DownloadTaskHandle handle, DownloadTaskStatus& status) {
   DownloadTaskManager* manager = DownloadTaskManager::Get(DownloadTaskManager::Use::kExisting);
   if (!manager) return false;

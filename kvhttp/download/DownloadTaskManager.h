@@ -40,6 +40,10 @@ DownloadTaskDefaults GetDownloadTaskDefaults();
 // task in state kTaskStarting writing to savePath + ".tmp" with its record at savePath + ".cfg".
 DownloadTaskHandle CreateDownloadTask(const std::string& url, const std::wstring& savePath,
                                       std::int32_t connections, std::int32_t timeOutSeconds);
+// Gives the task the proxy and expected size of its next run; false for an unknown handle or
+// while a run is going.
+bool ConfigureDownloadTask(DownloadTaskHandle handle, const ProxySettings& proxy,
+                           std::int64_t expectedSize);
 // Starts a run on a new detached thread; false for an unknown handle or a run still going.
 bool StartDownloadTask(DownloadTaskHandle handle);
 // Fills `status`; false (status untouched) for an unknown handle or before the manager exists.

@@ -9,8 +9,10 @@
 
 #include "kvhttp/download/DownloadTaskManager.h"
 #include "kvhttp/download/ResumeRecord.h"
+#include "kvhttp/download/detail/OutputLock.h"
 #include "kvhttp/download/detail/PathText.h"
 #include "kvhttp/download/detail/UrlText.h"
+#include "kvhttp/net/ProxyUrl.h"
 #include "log/Log.h"
 
 namespace {
@@ -63,9 +65,22 @@ int CKVDownload::Download() {
   std::string url;
   if (!detail::WideToLocaleText(request_->url, url)) url = detail::PathToNative(request_->url);
 
+  const DownloadTaskDefaults defaults = GetDownloadTaskDefaults();
+  ProxySettings proxy = defaults.proxy;
+  std::string proxyError;
+  if (!request_->proxy.empty() && !ParseProxyUrl(request_->proxy, proxy, proxyError)) {
+    LOGA(LogLevelInfo, "HttpDownload %s", proxyError.c_str());
+    const int elapsed = static_cast<int>(NowSeconds() - t0);
+    Notify(kDownloadEventFinished, kDownloadResultError, elapsed);
+    return kDownloadResultError;
+  }
+
   cancelled_ = 0;
-  const DownloadTaskHandle handle = CreateDownloadTask(
-      url, request_->savePath, request_->connections, GetDownloadTaskDefaults().time_out);
+  const DownloadTaskHandle handle =
+      CreateDownloadTask(url, request_->savePath, request_->connections, defaults.time_out);
+  // How to reach the server and what size to accept belong to this request; a run of the task
+  // still going keeps what it started with.
+  ConfigureDownloadTask(handle, proxy, request_->expectedSize);
   {
     std::lock_guard lock(cancel_mutex_);
     current_ = handle;
@@ -143,21 +158,23 @@ void CancelHttpDownload() {
   if (driver) driver->Cancel();
 }
 
-bool JudgeDeleteHistoryFile(const std::wstring& url, std::int32_t totalBytes,
+bool JudgeDeleteHistoryFile(const std::wstring& url, std::int64_t totalBytes,
                             const std::wstring& fileName) {
-  LOGW(LogLevelInfo, L"JudgeDeleteHistoryFile strDownloadUrl=%ls, totalBytes=%d, strFileName=%ls",
-       url.c_str(), totalBytes, fileName.c_str());
+  LOGW(LogLevelInfo, L"JudgeDeleteHistoryFile strDownloadUrl=%ls, totalBytes=%lld, strFileName=%ls",
+       url.c_str(), static_cast<long long>(totalBytes), fileName.c_str());
   std::int64_t recordedSize = 0;
   std::wstring recordedUrl;
   if (!ReadResumeRecord(fileName + L".cfg", recordedSize, recordedUrl)) return false;
   // A matching record is what lets the next download resume.
-  if (recordedUrl == url && recordedSize == static_cast<std::int64_t>(totalBytes)) return false;
+  if (recordedUrl == url && recordedSize == totalBytes) return false;
   const bool removed = RemoveTemporaryFileWrap(fileName);
   LOGA(LogLevelInfo, "RemoveTemporaryFileWrap result=%d", removed ? 1 : 0);
   return removed;
 }
 
 bool RemoveTemporaryFileWrap(const std::wstring& fileName) {
+  // A running download's files are its own; a new file under the old name would split them.
+  if (detail::OutputLock::IsHeld(fileName + L".tmp")) return false;
   if (!RemoveIfPresent(fileName + L".tmp")) return false;
   return RemoveIfPresent(fileName + L".cfg");
 }

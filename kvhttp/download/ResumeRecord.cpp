@@ -39,6 +39,7 @@ std::string EncodeResumeRecord(const ResumeRecordContent& content) {
   *record["final_url"] = BencodeValue(content.finalUrl);
   *record["piece_num"] = BencodeValue(pieces);
   *record["piece_size"] = BencodeValue(content.pieceSize);
+  *record["validator"] = BencodeValue(content.validator);
   return BencodeEncode(record);
 }
 
@@ -70,6 +71,9 @@ bool DecodeResumeRecord(std::string_view bytes, ResumeRecordContent& out, std::s
   out.fileSize = *fileSize;
   out.pieceSize = *pieceSize;
   out.bitfield = PieceBitfield(*pieceNum, *bitfield);
+  // Optional: records of earlier versions lack it.
+  const std::string* validator = text("validator");
+  out.validator = validator ? *validator : std::string();
   return true;
 }
 

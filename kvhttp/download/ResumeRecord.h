@@ -17,9 +17,13 @@ struct ResumeRecordContent {
   std::int64_t fileSize = 0;
   std::int64_t pieceSize = 0;
   PieceBitfield bitfield;  // ceil(fileSize / pieceSize) bits
+  // The ETag or Last-Modified of the version the pieces belong to; empty when the server gave
+  // none (and in records written before the key existed).
+  std::string validator;
 };
 
-// "d8:bitfield...9:file_sizei...e9:final_url...9:piece_numi...e10:piece_sizei...ee".
+// "d8:bitfield...9:file_sizei...e9:final_url...9:piece_numi...e10:piece_sizei...e
+// 9:validator...e": the five keys every reader knows, then the validator.
 std::string EncodeResumeRecord(const ResumeRecordContent& content);
 
 // Decodes and checks a record; bytes after the dictionary are ignored. False (with a short reason

@@ -18,11 +18,7 @@ std::int64_t default_storage::write(const char* data, std::int64_t offset, std::
   if (size < 0) return -1;
   boost::system::error_code ec;
   ConstFileBuffer b{data, static_cast<std::size_t>(size)};
-  const std::int64_t written = file_.write_at(offset, &b, 1, ec);
-  // Downloads sync before each record write; writing back as data arrives keeps that sync short
-  // and lets the device work while the network does.
-  if (written > 0 && offset >= 0) file_.start_writeback(offset, written);
-  return written;
+  return file_.write_at(offset, &b, 1, ec);
 }
 
 std::int64_t default_storage::write(const char* data, std::int32_t size) {

@@ -26,7 +26,8 @@ class storage_interface {
   // True when no byte can be read at the current position; the position is kept.
   virtual bool is_end() = 0;
   // Makes every byte written so far durable; the resume record relies on it before it marks
-  // pieces as present. Storages that are not files may keep the default.
+  // pieces as present. Called from the downloader's record thread while writes go on, so it
+  // must be safe beside them. Storages that are not files may keep the default.
   virtual bool sync() { return true; }
   // Drops everything at and after `length`; the downloader uses it so that bytes it knows
   // nothing about never survive into a finished file. Storages that are not files may keep the

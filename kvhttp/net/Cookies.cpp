@@ -49,6 +49,14 @@ std::string DefaultPath(std::string_view request_path) {
   return slash == 0 ? "/" : std::string(request_path.substr(0, slash));
 }
 
+// A name or value that would break the Cookie header line it goes into (RFC 6265 leaves
+// control characters out of cookies).
+bool HasControl(std::string_view s) {
+  for (unsigned char c : s)
+    if (c < 0x20 || c == 0x7f) return true;
+  return false;
+}
+
 struct Attributes {
   std::string domain;
   std::string path;
@@ -71,6 +79,7 @@ void ParseSetCookie(CookieJar& jar, std::string_view value) {
     const std::string_view name = Trim(item.substr(0, eq));
     const std::string_view val = eq == std::string_view::npos ? "" : Trim(item.substr(eq + 1));
     if (name.empty()) continue;
+    if (HasControl(name) || HasControl(val)) continue;
     const std::string key = Lower(name);
     if (key == "secure") {
       attr.secure = true;

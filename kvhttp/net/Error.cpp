@@ -20,6 +20,16 @@ const char* MessageOf(int ev) {
       return "Invalid chunked encoding";
     case 12:
       return "Invalid redirect address";
+    case 13:
+      return "Redirect from https to plain http refused";
+    case 14:
+      return "Size differs from the expected size";
+    case 15:
+      return "Output file in use by another download";
+    case 16:
+      return "File changed on the server during the download";
+    case 17:
+      return "Range request answered with other bytes";
     case 100:
       return "Continue";
     case 101:

@@ -14,6 +14,12 @@ enum http_errors {
   invalid_entry_type = 10,
   invalid_chunked_encoding = 11,
   invalid_redirect = 12,
+  // Codes of this engine's own checks (13 to 17).
+  insecure_redirect = 13,  // https answered with a redirect to plain http
+  size_mismatch = 14,      // the server's size is not the size the caller expects
+  output_locked = 15,      // another download holds the output file
+  resource_changed = 16,   // the file changed on the server more than once during one run
+  wrong_range = 17,        // a range request answered with other bytes (200, shifted range)
   continue_request = 100,
   switching_protocols = 101,
   ok = 200,
@@ -90,6 +96,11 @@ inline boost::system::error_code make_error_code(errc::http_errors e) {
 inline boost::system::error_code make_status_error(int status) {
   return boost::system::error_code(status, error_category());
 }
+
+namespace errc {
+// Found by argument-dependent lookup, so that an errc value converts to an error_code.
+using kvhttp::make_error_code;
+}  // namespace errc
 
 }  // namespace kvhttp
 

@@ -42,6 +42,13 @@ struct DownloadSettings {
   storage_factory storage = nullptr;  // null: default_storage
   RequestOptions request_options;     // added to every request
   ProxySettings proxy;
+  // The size the caller knows the file must have (e.g. from a signed statement), -1 when it
+  // knows none: a server that states another size, or a body that runs past it, ends the
+  // download with errc::size_mismatch.
+  std::int64_t expected_size = -1;
+  // Pause before the first retry of a connection that got nowhere; it doubles with each
+  // failure in a row, up to 16 times this.
+  std::int32_t first_retry_delay_ms = 500;
 };
 
 }  // namespace kvhttp

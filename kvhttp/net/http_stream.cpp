@@ -200,6 +200,12 @@ void http_stream::OnOpenDone(const error_code& ec, completion_handler handler) {
     redirects_ = 0;
     return handler(make_error_code(errc::invalid_redirect));
   }
+  // Whoever sits between us and a plain-http server could change the bytes: an answer over
+  // https never sends us there.
+  if (protocol_ == "https" && next.protocol != "https") {
+    redirects_ = 0;
+    return handler(make_error_code(errc::insecure_redirect));
+  }
   final_location_ = location_;
   StartOpen(next, std::move(handler));
 }

@@ -101,6 +101,13 @@ class http_stream : public std::streambuf {
   // True once a chunked body's last (zero-size) chunk has been read: the body arrived whole.
   // False for bodies that are not chunked.
   bool ChunkedBodyComplete() const { return chunked_ && decoder_.last_chunk_seen(); }
+  // True once the last response's body has been read to its end as the response framed it (its
+  // Content-Length reached, or the last chunk and trailer read), so that the connection may
+  // carry another request. False for a body that ends only when the connection closes.
+  bool BodyComplete() const {
+    if (chunked_) return decoder_.done();
+    return message_length_ >= 0 && body_bytes_ >= message_length_;
+  }
   const ParsedUrl& Url() const { return url_; }
   const ParsedUrl& FirstUrl() const { return first_url_; }
   CookieJar& Cookies() { return cookies_; }

@@ -1,13 +1,17 @@
 // Connecting an http_stream: name resolution, SOCKS 4/5, CONNECT tunnels and TLS.
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <boost/asio/connect.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/read.hpp>
 #include <boost/asio/read_until.hpp>
 #include <boost/asio/ssl/error.hpp>
 #include <boost/asio/streambuf.hpp>
 #include <boost/asio/write.hpp>
+#include <cerrno>
 
 #include "kvhttp/net/detail/ResponseHead.h"
 #include "kvhttp/net/http_stream.h"
@@ -70,6 +74,21 @@ void http_stream::ConnectEndpoints(std::shared_ptr<tcp::resolver::results_type> 
     std::lock_guard<std::mutex> lock(close_mutex_);
     error_code ignored;
     Tcp().close(ignored);
+    // Made close-on-exec from the start: a program started meanwhile must not inherit it.
+    const tcp protocol = it->endpoint().protocol();
+    const int fd = ::socket(protocol.family(), SOCK_STREAM | SOCK_CLOEXEC, protocol.protocol());
+    error_code ec;
+    if (fd < 0) {
+      ec = error_code(errno, boost::system::system_category());
+    } else {
+      Tcp().assign(protocol, fd, ec);
+      if (ec) ::close(fd);
+    }
+    if (ec) {
+      return asio::post(io_, [this, endpoints, it, ec, handler = std::move(handler)]() mutable {
+        ConnectEndpoints(endpoints, std::next(it), ec, std::move(handler));
+      });
+    }
   }
   Tcp().async_connect(it->endpoint(), [this, endpoints, it,
                                        handler = std::move(handler)](const error_code& ec) mutable {

@@ -1,17 +1,18 @@
 #include "platform/profile/Profile.h"
 
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string_view>
 
+#include "platform/Folders.h"
 #include "platform/TextCodec.h"
 
 namespace platform {
 namespace {
 
 constexpr wchar_t kReplacement = 0xFFFD;
+// Profile files are a few kilobytes; anything past this is not one.
+constexpr std::size_t kMaxProfileBytes = 64u << 20;
 
 std::wstring Utf16ToWide(std::string_view b, bool bigEndian) {
   std::wstring out;
@@ -145,11 +146,9 @@ bool ForEachLineOfSection(std::wstring_view text, std::wstring_view section, F o
 
 std::optional<std::wstring> LoadText(const std::wstring& file) {
   // Paths are in the locale's character set, as the system gave them to us.
-  std::ifstream in(WideToLocale(file), std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return DecodeProfileText(bytes);
+  std::optional<std::string> bytes = ReadWholeFile(WideToLocale(file), kMaxProfileBytes);
+  if (!bytes) return std::nullopt;
+  return DecodeProfileText(*bytes);
 }
 
 std::wstring Cut(std::wstring_view v, std::size_t bufferChars) {

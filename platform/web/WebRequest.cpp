@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/TextCodec.h"
+#include "platform/web/SystemProxy.h"
 #include "platform/web/detail/CurlTransfer.h"
 
 namespace platform {
@@ -388,12 +389,8 @@ void WebSetLastError(std::uint32_t code) {
   lastError = code;
 }
 
-bool WebIsProxyConfigured() {
-  for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
-    const char* v = std::getenv(name);
-    if (v && *v) return true;
-  }
-  return false;
+bool WebIsProxyConfigured(const std::string& url) {
+  return !SystemProxyFor(url).empty();
 }
 
 }  // namespace platform

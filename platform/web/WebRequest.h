@@ -68,7 +68,8 @@ enum WebRedirectPolicy : std::uint32_t {
 };
 
 // Opens a session. An empty agent sends no "User-Agent" unless a header line sets one.
-// DefaultProxy takes the proxy from http_proxy / https_proxy / all_proxy (and no_proxy).
+// DefaultProxy sends each request (and each redirect) through the desktop's proxy for its
+// address, SystemProxyFor (platform/web/SystemProxy.h); NoProxy connects directly.
 WebHandle WebOpen(const std::wstring& agent, WebAccess access);
 
 // Resolve, connect, send and receive limits in milliseconds for requests opened afterwards on
@@ -127,7 +128,7 @@ void WebSetLastError(std::uint32_t code);
 // The message text of a code, "" for an unknown one.
 std::string WebErrorMessage(std::uint32_t code);
 
-// Whether the environment routes web traffic through a proxy.
-bool WebIsProxyConfigured();
+// Whether the desktop routes requests for `url` through a proxy.
+bool WebIsProxyConfigured(const std::string& url);
 
 }  // namespace platform

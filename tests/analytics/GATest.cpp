@@ -136,6 +136,37 @@ TEST_F(GATest, FailuresAreLoggedWithTheirStatus) {
   EXPECT_EQ(none + 1, Count(LogText(), "request ret Code: 0\n"));
 }
 
+// A collector over https with a certificate nobody vouches for: refused unless the brand asks
+// for relaxed checks.
+TEST_F(GATest, CollectorCertificateVerifiedUnlessRelaxed) {
+  kvtest::TempDir dir;
+  kvtest::TestCertificates certs;
+  ASSERT_TRUE(kvtest::MakeTestCertificates(dir / "certs", {"127.0.0.1"}, certs));
+  kvtest::WriteFile(dir / "www/index.html", "");
+  fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_exec);
+  kvtest::NginxOptions o;
+  o.root = dir / "www";
+  o.tls = true;
+  o.certFile = certs.serverCert;
+  o.keyFile = certs.serverKey;
+  o.extraServerConfig = "location /mp/ { return 200 \"ok\"; }\n";
+  kvtest::NginxServer nginx;
+  ASSERT_TRUE(nginx.Start(o));
+  const std::string url = nginx.BaseUrl() + kQuery;
+  ga_->SetUrl(std::wstring(url.begin(), url.end()));
+
+  const std::size_t refused = Count(LogText(), "request ret Code: 0\n");
+  EXPECT_TRUE(ga_->SendStartInstall());
+  EXPECT_EQ(refused + 1, Count(LogText(), "request ret Code: 0\n"));
+
+  ga_->SetCertificateChecks(CertificateChecks::kRelaxed);
+  const std::size_t answered = Count(LogText(), "request ret Code: 200");
+  EXPECT_TRUE(ga_->SendStartInstall());
+  ga_->SetCertificateChecks(CertificateChecks::kVerify);
+  EXPECT_EQ(answered + 1, Count(LogText(), "request ret Code: 200"));
+  EXPECT_EQ(1u, Count(kvtest::ReadFile(nginx.prefix() / "logs/access.log"), "POST /mp/collect"));
+}
+
 // Run by the next test as a separate process: prints the identifier the sender uses.
 TEST(GAChildRun, DISABLED_PrintClientId) {
   State();

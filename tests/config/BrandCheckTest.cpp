@@ -81,6 +81,30 @@ TEST_F(BrandCheckTest, TextIniKeysPlaceholdersAndMarkup) {
             }));
 }
 
+TEST_F(BrandCheckTest, ButtonLabelsAgreeWithTheFailureMessageAndDiffer) {
+  // Labels the message does not use, a yes/no box with two equal buttons, and a missing label
+  // (reported as missing, nothing more).
+  Replace("text.ini", Line(L"German", L"STR_BUTTON_RETRY"), L"STR_BUTTON_RETRY=Erneut versuchen",
+          L"German");
+  Replace("text.ini", Line(L"Japanese", L"STR_BUTTON_NO"),
+          L"STR_BUTTON_NO=" + ParseIniText(Text("text.ini"))[L"Japanese"][L"STR_BUTTON_YES"],
+          L"Japanese");
+  Replace("text.ini", Line(L"Swedish", L"STR_BUTTON_IGNORE"), L"STR_BUTTON_IGNORE=Strunta i",
+          L"Swedish");
+  Replace("text.ini", Line(L"French", L"STR_BUTTON_ABORT") + L"\n", L"", L"French");
+  // Swedish and German use one word for Abort and Cancel: never in the same box, so fine.
+  EXPECT_EQ(Problems(),
+            (std::vector<std::string>{
+                "text.ini: [French] STR_BUTTON_ABORT: key is missing",
+                "text.ini: [German] STR_OPERATE_TIP: does not name the STR_BUTTON_RETRY label "
+                "\"Erneut versuchen\"",
+                "text.ini: [Japanese] STR_BUTTON_NO: same label as STR_BUTTON_YES in one message "
+                "box",
+                "text.ini: [Swedish] STR_OPERATE_TIP: does not name the STR_BUTTON_IGNORE label "
+                "\"Strunta i\"",
+            }));
+}
+
 TEST_F(BrandCheckTest, TextIniSectionsDuplicatesAndSize) {
   Replace("text.ini", L"[Icelandic]", L"[Islandic]");
   Replace("text.ini", Line(L"Polish", L"STR_MB"),

@@ -152,9 +152,39 @@ TEST(ShippedTextTable, SectionsAndKeysInTheirOrder) {
       chars += e.key.size() + 1 + e.value.size();
     }
     EXPECT_EQ(keys, DefaultStringKeys()) << WideToUtf8(section.name);
-    EXPECT_LE(chars, 1150u) << WideToUtf8(section.name);
+    // Far below what the program reads of a section, leaving room for a publisher's longer texts.
+    EXPECT_LE(chars, 1500u) << WideToUtf8(section.name);
   }
   EXPECT_EQ(names, order);
+}
+
+// The failure message names the abort, retry and ignore buttons; each label must stand there as
+// a whole word (quoted, or between blanks and punctuation), not as a fragment of a longer one.
+TEST(ShippedTextTable, ButtonLabelsAreWholeWordsOfTheFailureMessage) {
+  const std::wstring before = L" \u00AB\u201E\u201C\u2018'[\u300C";   // « „ “ ‘ ' [ 「
+  const std::wstring after = L" ,.\u00BB\u201C\u201D\u2019']\u300D";  // » “ ” ’ ' ] 」
+  auto scanned = brandcheck::ScanFile(kvtest::SourceDir() / "data" / "text.ini",
+                                      brandcheck::Encoding::kUtf16Le);
+  ASSERT_TRUE(scanned);
+  ASSERT_EQ(scanned->sections.size(), KnownLanguages().size());
+  for (const brandcheck::ScannedSection& section : scanned->sections) {
+    IniSection values;
+    for (const brandcheck::ScannedEntry& e : section.entries) values[e.key] = e.value;
+    const std::wstring tip = values[L"STR_OPERATE_TIP"];
+    for (const wchar_t* key : {L"STR_BUTTON_ABORT", L"STR_BUTTON_RETRY", L"STR_BUTTON_IGNORE"}) {
+      const std::wstring label = values[key];
+      ASSERT_FALSE(label.empty()) << WideToUtf8(section.name) << " " << WideToUtf8(key);
+      bool whole = false;
+      for (std::size_t at = tip.find(label); at != std::wstring::npos && !whole;
+           at = tip.find(label, at + 1)) {
+        const std::size_t end = at + label.size();
+        whole = (at == 0 || before.find(tip[at - 1]) != std::wstring::npos) &&
+                (end == tip.size() || after.find(tip[end]) != std::wstring::npos);
+      }
+      EXPECT_TRUE(whole) << WideToUtf8(section.name) << " " << WideToUtf8(key) << " \""
+                         << WideToUtf8(label) << "\" in: " << WideToUtf8(tip);
+    }
+  }
 }
 
 TEST(EmbeddedBrandBuild, ExecutableCarriesTheBrandVersionRecord) {

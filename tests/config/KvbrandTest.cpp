@@ -1,32 +1,17 @@
 // The kvbrand tool run as a real process.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 
+#include "tests/config/KvbrandRun.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-  int exitCode = -1;
-  std::string output;
-};
-
-ToolRun Kvbrand(const std::vector<std::string>& args, const fs::path& tmp) {
-  kvtest::TempDir out;
-  std::vector<std::string> argv{KVBRAND_PATH};
-  argv.insert(argv.end(), args.begin(), args.end());
-  kvtest::ChildProcess child;
-  ToolRun run;
-  if (!child.Start(argv, (out / "out.txt").string(), {{"TMPDIR", tmp.string()}})) return run;
-  int status = child.Wait(std::chrono::seconds(30));
-  if (status != -1 && WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
-  run.output = kvtest::ReadFile(out / "out.txt");
-  return run;
-}
+using kvtest::Kvbrand;
+using kvtest::ToolRun;
 
 TEST(Kvbrand, CheckPassesTheBuiltBrandAndReportsABrokenOne) {
   kvtest::TempDir tmp;

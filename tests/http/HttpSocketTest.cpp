@@ -210,6 +210,26 @@ TEST_F(SocketClientTest, SecureUrlConnectAndResolveFailures) {
   EXPECT_FALSE(Fetch("https://127.0.0.1/x", dir_ / "keep.txt"));
   EXPECT_EQ(HttpErrNone, client_->LastError());
   EXPECT_EQ("keep", kvtest::ReadFile(dir_ / "keep.txt"));
+  // An https URL on another port is not asked in plain text either.
+  ScriptedServer plain;
+  ASSERT_TRUE(plain.Start([](const ScriptedRequest& r) {
+    if (r.target == "/to-https") {
+      return Reply::Text(302, "", "Location: https://127.0.0.1:1/x\r\n");
+    }
+    return Reply::Text(200, "plain");
+  }));
+  const std::string https = "https://127.0.0.1:" + std::to_string(plain.port()) + "/x";
+  EXPECT_FALSE(Fetch(https, dir_ / "keep.txt"));
+  EXPECT_EQ("keep", kvtest::ReadFile(dir_ / "keep.txt"));
+  void* block = nullptr;
+  int size = 7;
+  EXPECT_FALSE(client_->FetchToMemory(W(https).c_str(), &block, &size));
+  EXPECT_EQ(7, size);
+  EXPECT_TRUE(plain.Requests().empty());
+  // Nor is an https redirect target followed as a path on the plain connection.
+  EXPECT_FALSE(Fetch(plain.BaseUrl() + "/to-https", dir_ / "keep.txt"));
+  EXPECT_FALSE(fs::exists(dir_ / "keep.txt"));
+  EXPECT_EQ(1u, plain.Requests().size());
 
   const std::string closed = "http://127.0.0.1:" + std::to_string(kvtest::FreePort()) + "/x";
   EXPECT_FALSE(Fetch(closed, dir_ / "keep.txt"));

@@ -23,7 +23,9 @@ TEST(HttpUrlTest, BothFormsSplitAlike) {
       {"http://srv:443/p", "srv", "/p", 443},
       {"http://srv:abc/p", "srv", "/p", 0},
       {"http://srv:70000/", "srv", "/", 70000 - 65536},
-      {"https://a/http://b/c", "b", "/c", 80},
+      {"https://a/http://b/c", "a", "/http://b/c", 443},
+      {"HTTPS://a/x", "a", "/x", 443},
+      {"http://a/?next=https://b/", "a", "/?next=https://b/", 80},
       {"x?u=https://b/c", "b", "/c", 443},
   };
   for (const auto& c : cases) {
@@ -40,6 +42,14 @@ TEST(HttpUrlTest, BothFormsSplitAlike) {
     EXPECT_EQ(std::wstring(path.begin(), path.end()), wpath) << c.url;
     EXPECT_EQ(c.port, port) << c.url;
   }
+}
+
+TEST(HttpUrlTest, TlsOnPort443AndForEveryHttpsUrl) {
+  EXPECT_TRUE(UsesTls(std::string("http://srv:443/"), 443));
+  EXPECT_TRUE(UsesTls(std::string("https://srv:8443/"), 8443));
+  EXPECT_TRUE(UsesTls(std::wstring(L"Https://srv:80/"), 80));
+  EXPECT_FALSE(UsesTls(std::string("http://srv:8443/"), 8443));
+  EXPECT_FALSE(UsesTls(std::wstring(L"x?u=https://b/c"), 8080));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "http/WinHttp.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -31,6 +32,8 @@ Reply Scripted(const ScriptedRequest& r) {
     reply.pieces = {{"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nab", 0}, {"cd", 1500}};
     return reply;
   }
+  if (r.target == "/at-cap") return Reply::Text(200, std::string(kHttpMaxTextBody, 'c'));
+  if (r.target == "/over-cap") return Reply::Text(200, std::string(kHttpMaxTextBody + 1, 'c'));
   return Reply::Text(200, std::string(10000, 'z'));
 }
 
@@ -119,6 +122,55 @@ TEST_F(WinHttpClientTest, FetchesNeedALengthAndABrokenFileIsRemoved) {
   ASSERT_TRUE(client_->FetchToMemory(Url("/f").c_str(), &block, &size));
   EXPECT_EQ(10000, size);
   std::free(block);
+}
+
+TEST_F(WinHttpClientTest, AnswersAreCappedAt64KiB) {
+  EXPECT_EQ(kHttpMaxTextBody, Get("/at-cap").size());
+  EXPECT_EQ("", Get("/over-cap"));
+  EXPECT_EQ(HttpErrSize, client_->LastError());
+  EXPECT_EQ(200, client_->StatusCode());
+}
+
+// An https URL is asked over TLS whatever its port, and the certificate must verify unless the
+// caller relaxes the checks; a failed check never turns into a plain request.
+TEST(WinHttpCertificateTest, HttpsOnAnyPortVerifiesUnlessRelaxed) {
+  kvtest::TempDir dir;
+  kvtest::TestCertificates certs;
+  ASSERT_TRUE(kvtest::MakeTestCertificates(dir / "certs", {"127.0.0.1"}, certs));
+  kvtest::WriteFile(dir / "www/page", "secure page");
+  fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_exec);
+  kvtest::NginxOptions o;
+  o.root = dir / "www";
+  o.tls = true;
+  o.certFile = certs.serverCert;
+  o.keyFile = certs.serverKey;
+  kvtest::NginxServer nginx;
+  ASSERT_TRUE(nginx.Start(o));
+  const std::string url = nginx.BaseUrl() + "/page";
+  ASSERT_EQ(0u, url.rfind("https://", 0));
+
+  for (HttpClientKind kind : {HttpClientWinHttp, HttpClientWinInet}) {
+    IHttpBase* base = nullptr;
+    ASSERT_TRUE(CreateHttpClient(&base, kind));
+    auto* client = static_cast<IWininetHttp*>(base);
+    auto get = [&] {
+      return client->PerformRequest(url.c_str(), HttpVerbGet, nullptr,
+                                    static_cast<const char*>(nullptr));
+    };
+    setenv("SSL_CERT_FILE", certs.caCert.c_str(), 1);
+    EXPECT_EQ("secure page", get()) << kind;
+    unsetenv("SSL_CERT_FILE");
+    EXPECT_EQ("", get()) << kind;
+    EXPECT_EQ(HttpErrSend, base->LastError()) << kind;
+    if (kind == HttpClientWinHttp) {
+      static_cast<IWinHttp*>(base)->SetCertificateChecks(CertificateChecks::kRelaxed);
+      EXPECT_EQ("secure page", get());
+    }
+    base->Release();
+  }
+  // Only TLS requests reached the server: each plain one would be logged with its path.
+  const std::string log = kvtest::ReadFile(nginx.prefix() / "logs/access.log");
+  EXPECT_EQ(std::string::npos, log.find("\" 400 ")) << log;
 }
 
 TEST_F(WinHttpClientTest, TimeoutsApplyFromTheNextOperation) {

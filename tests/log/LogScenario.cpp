@@ -1,7 +1,10 @@
 // A program that logs one scenario and exits, so each scenario starts with a fresh process
 // (the log state is process-wide). Usage: LogScenario <scenario> [folder]
+#include <fcntl.h>
+
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -75,6 +78,16 @@ int main(int argc, char** argv) {
     std::thread b(work, 'b');
     a.join();
     b.join();
+  } else if (scenario == "descriptor") {
+    // Prints how the log file's descriptor is flagged.
+    LogInit(L"fd.log", Wide(folder).c_str());
+    LOGA(LogLevelInfo, "open");
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+      std::error_code ec;
+      if (std::filesystem::read_symlink(e.path(), ec).filename() != "fd.log") continue;
+      int flags = ::fcntl(std::stoi(e.path().filename().string()), F_GETFD);
+      std::printf("cloexec=%d\n", (flags & FD_CLOEXEC) != 0);
+    }
   } else {
     return 2;
   }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/platform/TestUser.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -18,13 +19,19 @@ namespace fs = std::filesystem;
 namespace {
 
 // Runs the scenario program copied under `exeName` into `binDir`; returns its stdout.
+// Runs the scenario as `user` when given.
 std::string RunScenario(const fs::path& binDir, const std::string& exeName,
-                        const std::vector<std::string>& args) {
+                        const std::vector<std::string>& args,
+                        const platformtest::TestUser* user = nullptr) {
   fs::create_directories(binDir);
   fs::path exe = binDir / exeName;
   if (!fs::exists(exe)) fs::copy_file(KV_LOG_SCENARIO, exe);
   std::vector<std::string> argv{exe.string()};
   argv.insert(argv.end(), args.begin(), args.end());
+  if (user != nullptr) {
+    fs::permissions(binDir, fs::perms::all);
+    argv = user->As(argv);
+  }
   fs::path out = binDir / (exeName + ".out");
   kvtest::ChildProcess child;
   EXPECT_TRUE(child.Start(argv, out.string()));
@@ -59,16 +66,53 @@ std::vector<std::string> Messages(const fs::path& file) {
 }  // namespace
 
 TEST(Log, LineBeforeInitUsesDefaultsAndLaterInitChangesNothing) {
+  // Root keeps such lines for LogInit's file instead (below); a user is needed here.
+  std::unique_ptr<platformtest::TestUser> user;
+  if (::geteuid() == 0) {
+    user = std::make_unique<platformtest::TestUser>();
+    ASSERT_TRUE(user->ok());
+  }
   kvtest::TempDir dir;
+  fs::permissions(dir.path(), fs::perms::all);
   for (std::string name : {"setup.beta", "kvsetup"}) {
     SCOPED_TRACE(name);
     std::string stem = name.substr(0, name.find('.'));
-    std::string used = RunScenario(dir / "bin", name, {"defaults", (dir / "other").string()});
+    std::string used =
+        RunScenario(dir / "bin", name, {"defaults", (dir / "other").string()}, user.get());
     fs::path expected = dir / "bin" / "Log" / (stem + ".log");
     EXPECT_EQ(used, expected.string());
     EXPECT_EQ(Messages(expected), (std::vector<std::string>{"before init 1", "after init 2"}));
     EXPECT_FALSE(fs::exists(dir / "other" / "other.log"));
   }
+}
+
+TEST(Log, AsRootLinesBeforeInitWaitForTheFileLogInitOpens) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root (root's own behaviour is tested)";
+  kvtest::TempDir dir;
+  std::string used = RunScenario(dir / "bin", "kvsetup", {"defaults", (dir / "work").string()});
+  EXPECT_EQ(used, (dir / "work" / "other.log").string());
+  EXPECT_EQ(Messages(dir / "work" / "other.log"),
+            (std::vector<std::string>{"before init 1", "after init 2"}));
+  EXPECT_FALSE(fs::exists(dir / "bin" / "Log"));
+}
+
+TEST(Log, TheFileIsNeverReachedThroughALinkNorInheritedByChildren) {
+  kvtest::TempDir dir;
+  kvtest::WriteFile(dir / "target", "keep");
+  fs::create_symlink(dir / "target", dir / "levels.log");
+  RunScenario(dir / "bin", "kv", {"levels", dir.path().string()});
+  EXPECT_EQ(kvtest::ReadFile(dir / "target"), "keep");
+  EXPECT_TRUE(fs::is_symlink(dir / "levels.log"));
+
+  // Rolling over replaces a link at the backup's name instead of writing through it.
+  fs::create_symlink(dir / "target", dir / "roll.log.1");
+  RunScenario(dir / "bin", "kv", {"roll", dir.path().string(), "10300"});
+  EXPECT_EQ(kvtest::ReadFile(dir / "target"), "keep");
+  EXPECT_FALSE(fs::is_symlink(dir / "roll.log.1"));
+  EXPECT_GE(fs::file_size(dir / "roll.log.1"), 10485760u);
+
+  EXPECT_EQ(RunScenario(dir / "bin", "kvfd", {"descriptor", dir.path().string()}),
+            "cloexec=1\n" + (dir / "fd.log").string());
 }
 
 TEST(Log, FirstInitWinsAndLinesAfterTheFirstBeginWithASpace) {

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "tests/platform/TestEnv.h"
+#include "tests/platform/TestUser.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -125,7 +126,7 @@ TEST(ProcessUtils, RunProgramAsAdminKeepsOurUserAndOtherwiseDropsToTheInteractiv
   fs::permissions(dir.path(), fs::perms::all);  // the dropped child writes here too
   WriteScript(dir / "who", "id -u > \"" + (dir / "who.uid").string() + "\"");
 
-  RunProgram((dir / "who").wstring(), true);
+  EXPECT_EQ(RunProgram((dir / "who").wstring(), true), RunResult::Started);
   ASSERT_TRUE(WaitForFile(dir / "who.uid"));
   EXPECT_EQ(std::stoul(kvtest::ReadFile(dir / "who.uid")), ::geteuid());
   fs::remove(dir / "who.uid");
@@ -136,7 +137,7 @@ TEST(ProcessUtils, RunProgramAsAdminKeepsOurUserAndOtherwiseDropsToTheInteractiv
   ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", "unix:path=/run/user/0/bus");
   WriteScript(dir / "env", "echo \"$(id -u) $HOME $USER [$DBUS_SESSION_BUS_ADDRESS]\" > \"" +
                                (dir / "env.txt").string() + "\"");
-  RunProgram((dir / "who").wstring(), false);
+  EXPECT_EQ(RunProgram((dir / "who").wstring(), false), RunResult::Started);
   ASSERT_TRUE(WaitForFile(dir / "who.uid"));
   EXPECT_EQ(std::stoul(kvtest::ReadFile(dir / "who.uid")), ::geteuid() == 0 ? 65534u : ::geteuid());
   if (::geteuid() == 0) {
@@ -149,22 +150,52 @@ TEST(ProcessUtils, RunProgramAsAdminKeepsOurUserAndOtherwiseDropsToTheInteractiv
 
 TEST(ProcessUtils, ShellOpenHandsTheTargetToTheDesktopHandler) {
   kvtest::TempDir dir;
+  fs::permissions(dir.path(), fs::perms::all);  // the handler may run as another user
+  // As root, the handler runs as the user who elevated us.
+  std::unique_ptr<platformtest::TestUser> user;
+  if (::geteuid() == 0) {
+    user = std::make_unique<platformtest::TestUser>();
+    ASSERT_TRUE(user->ok());
+  }
+  ScopedEnv sudo("SUDO_UID", user ? std::to_string(user->uid()).c_str() : nullptr);
+  ScopedEnv sudoGid("SUDO_GID", nullptr);
   WriteScript(dir / "xdg-open", "printf '%s' \"$1\" > \"" + (dir / "opened").string() + "\"");
   ScopedEnv path("PATH", dir.path().c_str());
-  ScopedEnv sudo("SUDO_UID", nullptr);
-  EXPECT_GT(ShellOpen(nullptr, L"https://example.test/after?lang=\u00e9 x"), 32);
+  EXPECT_EQ(ShellOpen(nullptr, L"https://example.test/after?lang=\u00e9 x"), RunResult::Started);
   ASSERT_TRUE(WaitForFile(dir / "opened"));
   EXPECT_EQ(kvtest::ReadFile(dir / "opened"), "https://example.test/after?lang=\xc3\xa9 x");
 
   // Without xdg-open, GLib's opener is asked.
   fs::create_directories(dir / "glib");
+  fs::permissions(dir / "glib", fs::perms::all);
   WriteScript(dir / "glib" / "gio",
               "printf '%s %s' \"$1\" \"$2\" > \"" + (dir / "gio-opened").string() + "\"");
   ScopedEnv glib("PATH", (dir / "glib").c_str());
-  EXPECT_GT(ShellOpen(nullptr, L"/opt/readme.txt"), 32);
+  EXPECT_EQ(ShellOpen(nullptr, L"/opt/readme.txt"), RunResult::Started);
   ASSERT_TRUE(WaitForFile(dir / "gio-opened"));
   EXPECT_EQ(kvtest::ReadFile(dir / "gio-opened"), "open /opt/readme.txt");
 
   ScopedEnv none("PATH", (dir / "empty").c_str());
-  EXPECT_LE(ShellOpen(nullptr, L"/tmp/x"), 32);
+  EXPECT_EQ(ShellOpen(nullptr, L"/tmp/x"), RunResult::Failed);
+}
+
+TEST(ProcessUtils, WithNoInteractiveUserNothingIsStartedAsRootAndTheResultSaysSo) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root (elevation is what is tested)";
+  kvtest::TempDir dir;
+  // Elevated by su or a root login, with no login manager to name the user at the display.
+  ScopedEnv sudo("SUDO_UID", nullptr);
+  ScopedEnv pkexec("PKEXEC_UID", nullptr);
+  ScopedEnv bus("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+  WriteScript(dir / "product", "/usr/bin/touch \"" + (dir / "ran").string() + "\"");
+  WriteScript(dir / "xdg-open", "/usr/bin/touch \"" + (dir / "opened").string() + "\"");
+  ScopedEnv path("PATH", dir.path().c_str());
+  EXPECT_EQ(RunProgram((dir / "product").wstring(), false), RunResult::NoInteractiveUser);
+  EXPECT_EQ(ShellOpen(nullptr, L"https://example.test/after"), RunResult::NoInteractiveUser);
+  // The product that is meant to run as root still does.
+  EXPECT_EQ(RunProgram((dir / "product").wstring(), true), RunResult::Started);
+  for (int i = 0; i < 300 && !fs::exists(dir / "ran"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_TRUE(fs::exists(dir / "ran"));
+  EXPECT_FALSE(fs::exists(dir / "opened"));
 }

@@ -14,6 +14,7 @@
 
 #include "sys/detail/LanguageIds.h"
 #include "tests/platform/TestEnv.h"
+#include "tests/platform/TestUser.h"
 #include "tests/support/TestSupport.h"
 
 namespace fs = std::filesystem;
@@ -158,18 +159,74 @@ TEST(SystemInfo, EveryProgramLanguageIsReachedFromItsLocale) {
   }
 }
 
-TEST(SystemInfo, FreeSpaceIsAllFreeBlocksInMebibytes) {
+namespace {
+
+// Free space in MiB as statvfs counts it: all free blocks, or those anyone may take.
+enum class Blocks { Free, Available };
+std::uint32_t ToMb(const struct statvfs& s, Blocks which) {
+  unsigned long long blocks = which == Blocks::Free ? s.f_bfree : s.f_bavail;
+  return static_cast<std::uint32_t>(blocks * s.f_frsize / 1048576ull);
+}
+
+}  // namespace
+
+TEST(SystemInfo, FreeSpaceIsAllFreeBlocksForRootAndTheUsableOnesForAUser) {
+  KV_SKIP_UNLESS_ROOT();
+  platformtest::TestUser user;
+  ASSERT_TRUE(user.ok());
   kvtest::TempDir dir;
+  const std::string probe = platformtest::ReachableCopy(dir.path(), KV_SYS_PROBE);
+  struct statvfs before {
+  }, after{};
+  ASSERT_EQ(::statvfs(dir.path().c_str(), &before), 0);
+  kvtest::ChildProcess child;
+  ASSERT_TRUE(child.Start(user.As({probe, "free", dir.path().string()}), (dir / "out").string()));
+  ASSERT_EQ(child.Wait(std::chrono::seconds(30)), 0);
+  std::uint32_t rootMb = 0;
+  ASSERT_TRUE(GetFreeSpaceMB(dir.path().wstring(), rootMb));
+  ASSERT_EQ(::statvfs(dir.path().c_str(), &after), 0);
+  const std::uint32_t userMb =
+      static_cast<std::uint32_t>(std::stoul(kvtest::ReadFile(dir / "out")));
+  EXPECT_GE(userMb, std::min(ToMb(before, Blocks::Available), ToMb(after, Blocks::Available)));
+  EXPECT_LE(userMb, std::max(ToMb(before, Blocks::Available), ToMb(after, Blocks::Available)));
+  EXPECT_GE(rootMb, std::min(ToMb(before, Blocks::Free), ToMb(after, Blocks::Free)));
+  EXPECT_LE(rootMb, std::max(ToMb(before, Blocks::Free), ToMb(after, Blocks::Free)));
+}
+
+TEST(SystemInfo, WorkFolderPreCreatedByAnotherUserIsReplacedByARootOwnedOne) {
+  KV_SKIP_UNLESS_ROOT();
+  platformtest::TestUser user;
+  ASSERT_TRUE(user.ok());
+  platformtest::RootOwnedDir programFiles;
+  ASSERT_FALSE(programFiles.path().empty());
+  ScopedEnv pf("KV_PROGRAM_FILES", programFiles.path().c_str());
+  ScopedEnv sudo("SUDO_UID", nullptr);  // the override is a test hook: honoured without sudo
+  const fs::path work = WideToUtf8(GetWorkFolder());
+  ASSERT_EQ(work, programFiles / "korvana_down" / "sys_system_info_test" / "");
+  fs::create_directories(work / "Log");
+  for (const fs::path& p : {work.parent_path().parent_path(), work.parent_path(), work / "Log"}) {
+    ASSERT_EQ(::chown(p.c_str(), user.uid(), user.gid()), 0);
+  }
+  EXPECT_EQ(PrepareWorkFolder(), platform::PrepareResult::Replaced);
+  struct stat st {};
+  ASSERT_EQ(::lstat(work.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_uid, 0u);
+  EXPECT_EQ(st.st_mode & 0022, 0u);
+  EXPECT_FALSE(fs::exists(work / "Log"));
+  EXPECT_EQ(PrepareWorkFolder(), platform::PrepareResult::Ready);
+}
+
+TEST(SystemInfo, FreeSpaceIsCountedInMebibytes) {
+  kvtest::TempDir dir;
+  const Blocks ours = ::geteuid() == 0 ? Blocks::Free : Blocks::Available;
   struct statvfs before {
   }, after{};
   std::uint32_t mb = 7;
   ASSERT_EQ(::statvfs(dir.path().c_str(), &before), 0);
   ASSERT_TRUE(GetFreeSpaceMB(dir.path().wstring(), mb));
   ASSERT_EQ(::statvfs(dir.path().c_str(), &after), 0);
-  auto toMb = [](const struct statvfs& s) {
-    return static_cast<std::uint32_t>(static_cast<unsigned long long>(s.f_bfree) * s.f_frsize /
-                                      1048576ull);
-  };
+  auto toMb = [ours](const struct statvfs& s) { return ToMb(s, ours); };
   // Other processes write meanwhile: the answer lies between the two readings.
   EXPECT_GE(mb, std::min(toMb(before), toMb(after)));
   EXPECT_LE(mb, std::max(toMb(before), toMb(after)));

@@ -5,9 +5,12 @@ Usage: faultserver.py [--port N] [--bind ADDR]
 Prints "PORT <n>" on its first output line once it listens. See README.md for the paths.
 """
 import argparse
+import email.utils
+import random
 import signal
 import socket
 import socketserver
+import struct
 import sys
 import threading
 import time
@@ -17,16 +20,53 @@ PERIOD = 65521  # content of generated files repeats with this (prime) period
 _BASE = bytes(((j * 31 + (j >> 8) * 7) & 0xFF) for j in range(PERIOD))
 
 
-def file_bytes(start, end):
-    """Bytes [start, end) of the generated file."""
+VERSION_SHIFT = 4099  # version v of the file is the base pattern moved by v * VERSION_SHIFT
+
+
+def file_bytes(start, end, version=0):
+    """Bytes [start, end) of the generated file in the given version."""
     out = bytearray()
     pos = start
+    shift = version * VERSION_SHIFT
     while pos < end:
-        off = pos % PERIOD
+        off = (pos + shift) % PERIOD
         take = min(PERIOD - off, end - pos)
         out += _BASE[off:off + take]
         pos += take
     return bytes(out)
+
+
+class Versions:
+    """Per-tag request counters and file versions, for files that change while served."""
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.count = {}
+        self.changes = {}
+
+    def on_request(self, tag, q):
+        """Counts a request for `tag` and returns the file version it is served."""
+        base = int(q.get("version", "0"))
+        if not tag:
+            return base
+        with self.lock:
+            n = self.count.get(tag, 0) + 1
+            self.count[tag] = n
+            extra = self.changes.get(tag, 0)
+            if "change_after" in q and n > int(q["change_after"]):
+                extra = max(extra, 1)
+            if "change_every" in q:
+                extra = max(extra, (n - 1) // max(1, int(q["change_every"])))
+            self.changes[tag] = extra
+            return base + extra
+
+    def bump(self, tag):
+        with self.lock:
+            self.changes[tag] = self.changes.get(tag, 0) + 1
+
+    def current(self, tag, q):
+        with self.lock:
+            return int(q.get("version", "0")) + self.changes.get(tag, 0)
 
 
 CANNED = {
@@ -89,11 +129,18 @@ class Handler(socketserver.BaseRequestHandler):
 
     def handle(self):
         try:
+            first = True
             while True:
                 req = self.read_head()
                 if req is None:
                     return
                 method, target, headers, raw_head, body = req
+                if first:
+                    with self.server.lock:
+                        self.server.connections += 1
+                        self.conn_id = self.server.connections
+                    sys.stderr.write("CONNECTION %d\n" % self.conn_id)
+                    first = False
                 sys.stderr.write("%s %s\n" % (method, target))
                 try:
                     keep = self.respond(method, target, headers, raw_head, body)
@@ -185,14 +232,72 @@ class Handler(socketserver.BaseRequestHandler):
         self.send(head + b"\r\n" + body)
         return keep
 
+    def chaos(self, q, rng, ranged):
+        """Picks at most one random fault for this request (soak runs): returns the parameters
+        that stand for it."""
+        if rng.random() >= float(q.get("chaos", "0")):
+            return {}
+        size = int(q.get("size", "100000"))
+        kind = rng.choice(["drop", "stall", "503", "ignore_range", "wrong_start", "cut_chunked",
+                           "slow_head", "change"])
+        if kind == "drop":
+            cut = "reset_after" if rng.random() < 0.5 else "drop_after"
+            return {cut: str(rng.randrange(0, max(1, size)))}
+        if kind == "stall":
+            return {"stall_after": str(rng.randrange(0, max(1, size)))}
+        if kind == "503":
+            return {"status": "503"}
+        if kind == "ignore_range" and ranged:
+            return {"ignore_range": ""}
+        if kind == "wrong_start" and ranged:
+            return {"wrong_start": str(rng.choice([-1, 1]) * rng.randrange(1, 5000))}
+        if kind == "cut_chunked":
+            return {"chunked": "", "drop_after": str(rng.randrange(0, max(1, size)))}
+        if kind == "slow_head":
+            return {"head_delay": "%.2f" % rng.uniform(0.2, 2.5)}
+        if kind == "change" and q.get("validator", "etag") != "none":
+            # Without validators a change of the same size cannot be told by anyone.
+            return {"bump": ""}
+        return {}
+
     def serve_file(self, method, headers, q, keep, conn_line):
         size = int(q.get("size", "100000"))
+        rng_text = headers.get("range", "")
+        # Every range request but the first, open-ended "bytes=0-" one.
+        ranged = rng_text.startswith("bytes=") and rng_text.strip() != "bytes=0-"
+        tag = q.get("tag", "")
+        if "chaos" in q:
+            with self.server.lock:
+                self.server.requests += 1
+                n = self.server.requests
+            rng = random.Random("%s/%s/%d" % (q.get("seed", "0"), tag, n))
+            faults = self.chaos(q, rng, ranged)
+            if "bump" in faults:
+                self.server.versions.bump(tag)
+            q = dict(q)
+            q.update(faults)
+        elif "only_ranged" in q and not ranged:
+            # The faults are meant for the requests after the first, open-ended one.
+            q = {k: v for k, v in q.items() if k in ("size", "version", "validator", "tag",
+                                                     "change_after", "change_every", "rate")}
+        version = self.server.versions.on_request(tag, q)
+        if "head_delay" in q:
+            time.sleep(float(q["head_delay"]))
+        if "status" in q:
+            return self.simple(int(q["status"]), b"scripted failure", keep)
+        if "range_status" in q and ranged:
+            return self.simple(int(q["range_status"]), b"scripted failure", keep)
         rate = int(q.get("rate", "0"))
+        validator = q.get("validator", "etag")
+        etag = '"v%d-%d"' % (version, size)
+        modified = email.utils.formatdate(1500000000 + version * 86400, usegmt=True)
+        current = etag if validator == "etag" else modified if validator == "lastmod" else None
         first, last = 0, size - 1
         partial = False
-        rng = headers.get("range", "")
-        if rng.startswith("bytes=") and "ignore_range" not in q and size > 0:
-            a, _, b = rng[6:].partition("-")
+        if_range = headers.get("if-range")
+        honour = "ignore_range" not in q and size > 0 and (if_range is None or if_range == current)
+        if rng_text.startswith("bytes=") and honour:
+            a, _, b = rng_text[6:].partition("-")
             try:
                 first = int(a)
                 last = min(int(b), size - 1) if b else size - 1
@@ -201,13 +306,17 @@ class Handler(socketserver.BaseRequestHandler):
                 first, last = 0, size - 1
             if first >= size or first > last:
                 return self.simple(416, b"", keep, ("Content-Range: bytes */%d\r\n" % size).encode())
-        data = file_bytes(first, last + 1)
+        data = file_bytes(first, last + 1, version)
         if partial:
             shown = first + int(q.get("wrong_start", "0"))
             head = b"HTTP/1.1 206 Partial Content\r\n"
             head += ("Content-Range: bytes %d-%d/%d\r\n" % (shown, shown + len(data) - 1, size)).encode()
         else:
             head = b"HTTP/1.1 200 OK\r\n"
+        if validator == "etag":
+            head += ("ETag: %s\r\n" % etag).encode()
+        if validator in ("etag", "lastmod"):
+            head += ("Last-Modified: %s\r\n" % modified).encode()
         chunked = "chunked" in q
         if chunked:
             head += b"Transfer-Encoding: chunked\r\n"
@@ -216,6 +325,8 @@ class Handler(socketserver.BaseRequestHandler):
         else:
             keep = False
             conn_line = b"Connection: close\r\n"
+        if "omit_connection" in q and keep:
+            conn_line = b""
         head += conn_line + b"\r\n"
         if method == "HEAD":
             self.send(head)
@@ -232,12 +343,28 @@ class Handler(socketserver.BaseRequestHandler):
         if "drop_after" in q:
             self.send(data[:int(q["drop_after"])], rate)
             return False
+        if "reset_after" in q:
+            self.send(data[:int(q["reset_after"])], rate)
+            self.reset()
+            return False
         if "stall_after" in q:
             self.send(data[:int(q["stall_after"])], rate)
             self.stall()
             return False
+        if "trickle_after" in q:
+            n = int(q["trickle_after"])
+            self.send(data[:n], rate)
+            self.send(data[n:], 100)
+            return keep
         self.send(data, rate)
         return keep
+
+    def reset(self):
+        # An abortive close (RST), as a crashed server or a broken path gives.
+        try:
+            self.request.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        except OSError:
+            pass
 
 
 class ScriptHandler(socketserver.BaseRequestHandler):
@@ -259,6 +386,14 @@ class Server(socketserver.ThreadingTCPServer):
     allow_reuse_address = True
     daemon_threads = True
     block_on_close = False
+    request_queue_size = 128
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        self.lock = threading.Lock()
+        self.connections = 0
+        self.requests = 0
+        self.versions = Versions()
 
 
 class Server6(Server):

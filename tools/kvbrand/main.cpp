@@ -1,30 +1,38 @@
-// kvbrand: checks a brand's data folder, and shows what the executable's embedded brand
-// resolves to for a UI language.
+// kvbrand: checks a brand's data folder, shows what the executable's embedded brand resolves to
+// for a UI language, and makes and checks the signed statements of the brand's installers.
 #include <stdlib.h>
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "config/BrandCheck.h"
 #include "config/EmbeddedPackages.h"
 #include "config/LanguageManager.h"
 #include "config/LanguageTables.h"
+#include "integrity/PayloadSigning.h"
 #include "log/Log.h"
 #include "sys/SystemInfo.h"
+#include "tools/kvbrand/SigningCheck.h"
 
 namespace {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: kvbrand check DATA_DIR\n"
-               "       kvbrand show [--lang ID]\n");
+               "usage: kvbrand check [--allow-unsigned] DATA_DIR\n"
+               "       kvbrand show [--lang ID]\n"
+               "       kvbrand keygen KEYFILE\n"
+               "       kvbrand sign KEYFILE INSTALLER\n"
+               "       kvbrand verify [--key KEYFILE.pub] INSTALLER\n");
   return 2;
 }
 
-int Check(const std::filesystem::path& folder) {
+int Check(const std::filesystem::path& folder, UnsignedBrands unsignedBrands) {
   std::vector<BrandProblem> problems = CheckBrandFolder(folder);
+  for (BrandProblem& p : CheckBrandSigning(folder, unsignedBrands)) problems.push_back(p);
   for (const BrandProblem& p : problems) std::printf("%s\n", FormatBrandProblem(p).c_str());
   if (problems.empty()) {
     std::printf("%s: no problems\n", folder.c_str());
@@ -105,10 +113,71 @@ int Show(const std::wstring& uiLanguageId) {
   return 0;
 }
 
+int Keygen(const std::string& keyFile) {
+  std::string error;
+  if (!integrity::GenerateSigningKey(keyFile, error)) {
+    std::fprintf(stderr, "kvbrand: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("private key %s (keep it secret), public key %s.pub\n", keyFile.c_str(),
+              keyFile.c_str());
+  return 0;
+}
+
+int Sign(const std::string& keyFile, const std::string& installer) {
+  std::string error;
+  if (!integrity::SignPayloadFile(keyFile, installer, error)) {
+    std::fprintf(stderr, "kvbrand: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("%s.sig written\n", installer.c_str());
+  return 0;
+}
+
+// Exit 0 only when the installer's statement verifies with the keys and the file matches it.
+int Verify(const std::string& publicKeyFile, const std::string& installer) {
+  integrity::PublicKeySet given;
+  if (!publicKeyFile.empty()) {
+    std::ifstream in(publicKeyFile, std::ios::binary);
+    const std::string pem((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string error;
+    if (!in || !given.AddPem(pem, error)) {
+      std::fprintf(stderr, "kvbrand: %s: %s\n", publicKeyFile.c_str(),
+                   in ? error.c_str() : "cannot be read");
+      return 1;
+    }
+  }
+  const integrity::PublicKeySet& keys =
+      publicKeyFile.empty() ? integrity::EmbeddedPublicKeys() : given;
+  if (keys.empty()) {
+    std::fprintf(stderr, "kvbrand: this build's brand has no public keys; give --key\n");
+    return 1;
+  }
+  integrity::ExpectedPayload stated;
+  const integrity::PayloadCheck check = integrity::VerifyPayloadFile(installer, keys, stated);
+  if (check != integrity::PayloadCheck::kOk) {
+    std::printf("%s: %s\n", installer.c_str(), integrity::DescribePayloadCheck(check));
+    return 1;
+  }
+  std::printf("%s: verified, %llu bytes, sha256 %s, key %s\n", installer.c_str(),
+              static_cast<unsigned long long>(stated.size),
+              integrity::ToHex(stated.sha256.data(), stated.sha256.size()).c_str(),
+              stated.signer.c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], "check") == 0) return Check(argv[2]);
+  const auto arg = [&](int i) { return std::string(argv[i]); };
+  if (argc == 3 && arg(1) == "check") return Check(argv[2], UnsignedBrands::kRefuse);
+  if (argc == 4 && arg(1) == "check" && arg(2) == "--allow-unsigned") {
+    return Check(argv[3], UnsignedBrands::kAllow);
+  }
+  if (argc == 3 && arg(1) == "keygen") return Keygen(argv[2]);
+  if (argc == 4 && arg(1) == "sign") return Sign(argv[2], argv[3]);
+  if (argc == 3 && arg(1) == "verify") return Verify("", argv[2]);
+  if (argc == 5 && arg(1) == "verify" && arg(2) == "--key") return Verify(argv[3], argv[4]);
   if (argc >= 2 && std::strcmp(argv[1], "show") == 0) {
     if (argc == 2) return Show(GetUiLanguageId());
     if (argc == 4 && std::strcmp(argv[2], "--lang") == 0) {

@@ -93,7 +93,7 @@ int OnEvent(int event, int value1, int value2, void* user) {
   return 0;
 }
 
-std::string Describe(const kvhttp::DownloadTaskStatus& s) {
+std::string Describe(const kvhttp::DownloadTaskStatus& s, const std::string& output) {
   const boost::system::error_code& ec = s.error;
   const std::string got = " (" + std::to_string(s.bytes_downloaded) + " of " +
                           (s.file_size >= 0 ? std::to_string(s.file_size) : std::string("?")) +
@@ -101,6 +101,20 @@ std::string Describe(const kvhttp::DownloadTaskStatus& s) {
   if (!ec) return "incomplete download" + got;
   if (ec.category() == kvhttp::error_category()) {
     const int v = ec.value();
+    switch (v) {
+      case kvhttp::errc::insecure_redirect:
+        return "refused: the https server redirected to plain http";
+      case kvhttp::errc::output_locked:
+        return "another download is writing to " + output + ".tmp";
+      case kvhttp::errc::size_mismatch:
+        return "the server's file is not the expected size" + got;
+      case kvhttp::errc::resource_changed:
+        return "the file changed on the server more than once during the download";
+      case kvhttp::errc::wrong_range:
+        return "the server answered range requests with other bytes" + got;
+      default:
+        break;
+    }
     if (v >= 100 && v < 600) return "HTTP " + std::to_string(v) + " " + ec.message();
     if (v >= 1000 && v <= 1007) return "proxy: " + ec.message();
     return "bad response: " + ec.message();
@@ -110,6 +124,8 @@ std::string Describe(const kvhttp::DownloadTaskStatus& s) {
     return "TLS: " + ec.message();
   if (ec == boost::asio::error::eof) return "connection closed before the end" + got;
   if (ec == boost::asio::error::timed_out) return "timed out";
+  if (ec == boost::system::errc::no_space_on_device)
+    return "not enough free space for the file" + got;
   return ec.message();
 }
 
@@ -149,7 +165,6 @@ int main(int argc, char** argv) {
 
   LogInit(L"kvget.log", LogFolder().c_str());
   kvhttp::DownloadTaskDefaults defaults;
-  defaults.proxy = options.proxy;
   defaults.download_rate_limit = options.limit;
   defaults.time_out = options.timeout;
   defaults.check_certificate = !options.insecure;
@@ -172,6 +187,8 @@ int main(int argc, char** argv) {
   request.userData = &context;
   request.url = wideUrl;
   request.savePath = context.save;
+  request.proxy = options.proxyText;
+  request.expectedSize = options.expectedSize;
   const bool ok = RunHttpDownload(request, OnEvent, nullptr);
   if (context.progress.drawn) std::fprintf(stderr, "\n");
   if (ok) return 0;
@@ -181,6 +198,6 @@ int main(int argc, char** argv) {
   }
   const kvhttp::DownloadTaskStatus s =
       Status(context.progress.url, context.save, context.connections, context.timeout);
-  std::fprintf(stderr, "kvget: %s\n", Describe(s).c_str());
+  std::fprintf(stderr, "kvget: %s\n", Describe(s, options.output).c_str());
   return 1;
 }

@@ -1,25 +1,33 @@
 #!/usr/bin/env python3
-"""Draws the skin's images with ImageMagick.
+"""Draws the skin's images with ImageMagick, each at 1x and 2x.
 
 Usage: python3 tools/skingen/generate.py ui/skin/img [--icon ui/skin/icon.png]
 
-Every image is drawn at SCALE times its size and averaged down with a box filter, which gives
-exact coverage anti-aliasing for thin strokes. Sizes match the rectangles the skin gives the
-controls; the output carries no time stamps, so running the script again yields the same bytes.
+Every image is described once in skin pixels and rendered twice: NAME.png at the size of the
+control that shows it, and NAME@2x.png at twice that size for displays scaled by two (the toolkit
+picks the twin there). Each rendering is drawn at SUPERSAMPLE times its size and averaged down
+with a box filter, which gives exact coverage anti-aliasing for thin strokes. The output carries
+no time stamps, so running the script again yields the same bytes.
 """
 import os
 import shutil
 import subprocess
 import sys
 
-SCALE = 4
+SUPERSAMPLE = 4
+DENSITIES = ((1, ""), (2, "@2x"))
 
-# Palette: the skin's teal and the shades around it.
+# Palette: the window's teal and the shades around it.
 TEAL = "#04A68D"
+TEAL_DEEP = "#02806C"
 TEAL_LIGHT = "#14DFD3"
-TEAL_MID = "#0EB1A8"
 HOT = "#2ADACC"
 WHITE = "#FFFFFF"
+LINE = "#CBD6D3"
+
+FONT_DIR = "/usr/share/fonts/truetype/noto"
+FONT_BOLD = os.path.join(FONT_DIR, "NotoSans-Bold.ttf")
+FONT_REGULAR = os.path.join(FONT_DIR, "NotoSans-Regular.ttf")
 
 
 def magick():
@@ -30,193 +38,213 @@ def magick():
     sys.exit("generate.py: ImageMagick (magick or convert) is not installed")
 
 
-def n(v):
-    """A coordinate or length in image pixels, scaled to the drawing canvas."""
-    return f"{v * SCALE:.2f}".rstrip("0").rstrip(".")
-
-
-def pt(x, y):
-    return f"{n(x)},{n(y)}"
-
-
-class Canvas:
-    """Collects MVG drawing commands in image pixels; `save` renders and scales them down."""
-
-    def __init__(self, width, height):
-        self.width = width
-        self.height = height
-        self.defs = []
-        self.ops = []
-        self._gradients = 0
-
-    def linear(self, x0, y0, x1, y1, stops):
-        """Defines a linear gradient; returns the fill value that uses it."""
-        self._gradients += 1
-        gid = f"g{self._gradients}"
-        self.defs.append(f"push gradient '{gid}' linear {pt(x0, y0)} {pt(x1, y1)}")
-        for offset, colour in stops:
-            self.defs.append(f"stop-color '{colour}' {offset}")
-        self.defs.append("pop gradient")
-        return f"url(#{gid})"
-
-    def style(self, fill="none", stroke="none", width=0.0, cap="round", join="round"):
-        # Each shape gets its own graphic context: ImageMagick 6 keeps a gradient fill active
-        # even after a plain fill colour is set.
-        if self.ops:
-            self.ops.append("pop graphic-context")
-        self.ops.append("push graphic-context")
-        self.ops.append(f"fill '{fill}'" if not fill.startswith("url(") else f"fill {fill}")
-        self.ops.append(f"stroke '{stroke}'" if not stroke.startswith("url(") else f"stroke {stroke}")
-        self.ops.append(f"stroke-width {n(width) if stroke != 'none' else 0}")
-        self.ops.append(f"stroke-linecap {cap}")
-        self.ops.append(f"stroke-linejoin {join}")
-
-    def rrect(self, x0, y0, x1, y1, r, **style):
-        self.style(**style)
-        self.ops.append(f"roundrectangle {pt(x0, y0)} {pt(x1, y1)} {n(r)},{n(r)}")
-
-    def rect(self, x0, y0, x1, y1, **style):
-        self.style(**style)
-        self.ops.append(f"rectangle {pt(x0, y0)} {pt(x1, y1)}")
-
-    def circle(self, cx, cy, r, **style):
-        self.style(**style)
-        self.ops.append(f"circle {pt(cx, cy)} {pt(cx + r, cy)}")
-
-    def polyline(self, points, **style):
-        self.style(**style)
-        self.ops.append("polyline " + " ".join(pt(x, y) for x, y in points))
-
-    def polygon(self, points, **style):
-        self.style(**style)
-        self.ops.append("polygon " + " ".join(pt(x, y) for x, y in points))
-
-    def save(self, path):
-        mvg = []
-        if self.defs:
-            mvg += ["push defs", *self.defs, "pop defs"]
-        mvg += self.ops
-        if self.ops:
-            mvg.append("pop graphic-context")
-        w, h = self.width * SCALE, self.height * SCALE
-        cmd = [
-            magick(), "-size", f"{w}x{h}", "xc:none", "-draw", "\n".join(mvg),
-            "-filter", "Box", "-resize", f"{self.width}x{self.height}!",
-            "-depth", "8", "-strip", "-define", "png:exclude-chunks=date,time",
-            "PNG32:" + path,
-        ]
-        subprocess.run(cmd, check=True)
-
-
 def rgba(colour, alpha):
     """"#RRGGBB" with an opacity 0..1 as "#RRGGBBAA"."""
     return f"{colour}{round(alpha * 255):02X}"
 
 
+class Canvas:
+    """Collects drawing commands in skin pixels; `save` renders them at each density."""
+
+    def __init__(self, width, height):
+        self.width = width
+        self.height = height
+        self.shapes = []  # (kind, args, style)
+        self.gradients = []  # (x0, y0, x1, y1, stops)
+
+    # --- building ---------------------------------------------------------------------------
+
+    def linear(self, x0, y0, x1, y1, stops):
+        """Defines a linear gradient; returns the fill value that uses it."""
+        self.gradients.append((x0, y0, x1, y1, stops))
+        return f"url(#g{len(self.gradients)})"
+
+    def _add(self, kind, args, fill="none", stroke="none", width=0.0, cap="round",
+             join="round", **extra):
+        self.shapes.append((kind, args, dict(fill=fill, stroke=stroke, width=width, cap=cap,
+                                             join=join, **extra)))
+
+    def rrect(self, x0, y0, x1, y1, r, **style):
+        self._add("rrect", (x0, y0, x1, y1, r), **style)
+
+    def rect(self, x0, y0, x1, y1, **style):
+        self._add("rect", (x0, y0, x1, y1), **style)
+
+    def circle(self, cx, cy, r, **style):
+        self._add("circle", (cx, cy, r), **style)
+
+    def polyline(self, points, **style):
+        self._add("polyline", (points,), **style)
+
+    def polygon(self, points, **style):
+        self._add("polygon", (points,), **style)
+
+    def text(self, x, y, words, font, size, colour, kerning=0.0):
+        """Text with its baseline's left end at (x, y)."""
+        self._add("text", (x, y, words), fill=colour, font=font, size=size, kerning=kerning)
+
+    # --- rendering ----------------------------------------------------------------------------
+
+    def _mvg(self, k):
+        def n(v):
+            return f"{v * k:.2f}".rstrip("0").rstrip(".")
+
+        def pt(x, y):
+            return f"{n(x)},{n(y)}"
+
+        mvg = []
+        if self.gradients:
+            mvg.append("push defs")
+            for i, (x0, y0, x1, y1, stops) in enumerate(self.gradients, 1):
+                mvg.append(f"push gradient 'g{i}' linear {pt(x0, y0)} {pt(x1, y1)}")
+                for offset, colour in stops:
+                    mvg.append(f"stop-color '{colour}' {offset}")
+                mvg.append("pop gradient")
+            mvg.append("pop defs")
+        for kind, args, st in self.shapes:
+            # Each shape gets its own graphic context: ImageMagick 6 keeps a gradient fill
+            # active even after a plain fill colour is set.
+            mvg.append("push graphic-context")
+            fill, stroke = st["fill"], st["stroke"]
+            mvg.append(f"fill {fill}" if fill.startswith("url(") else f"fill '{fill}'")
+            mvg.append(f"stroke {stroke}" if stroke.startswith("url(") else f"stroke '{stroke}'")
+            mvg.append(f"stroke-width {n(st['width']) if stroke != 'none' else 0}")
+            mvg.append(f"stroke-linecap {st['cap']}")
+            mvg.append(f"stroke-linejoin {st['join']}")
+            if kind == "rrect":
+                x0, y0, x1, y1, r = args
+                mvg.append(f"roundrectangle {pt(x0, y0)} {pt(x1, y1)} {n(r)},{n(r)}")
+            elif kind == "rect":
+                x0, y0, x1, y1 = args
+                mvg.append(f"rectangle {pt(x0, y0)} {pt(x1, y1)}")
+            elif kind == "circle":
+                cx, cy, r = args
+                mvg.append(f"circle {pt(cx, cy)} {pt(cx + r, cy)}")
+            elif kind in ("polyline", "polygon"):
+                mvg.append(kind + " " + " ".join(pt(x, y) for x, y in args[0]))
+            elif kind == "text":
+                x, y, words = args
+                mvg.append(f"font '{st['font']}'")
+                mvg.append(f"font-size {n(st['size'])}")
+                mvg.append(f"kerning {n(st['kerning'])}")
+                mvg.append("text-antialias 1")
+                mvg.append(f"text {pt(x, y)} '{words}'")
+            mvg.append("pop graphic-context")
+        return "\n".join(mvg)
+
+    def save(self, path, density=1):
+        """Renders one PNG at the given density (image pixels per skin pixel)."""
+        k = density * SUPERSAMPLE
+        w, h = self.width * density, self.height * density
+        cmd = [
+            magick(), "-size", f"{self.width * k}x{self.height * k}", "xc:none",
+            "-draw", self._mvg(k),
+            "-filter", "Box", "-resize", f"{w}x{h}!",
+            "-depth", "8", "-strip", "-define", "png:exclude-chunks=date,time",
+            "PNG32:" + path,
+        ]
+        subprocess.run(cmd, check=True)
+
+    def save_skin(self, folder, name):
+        """A skin image: NAME.png and its twin NAME@2x.png."""
+        for density, suffix in DENSITIES:
+            self.save(os.path.join(folder, name + suffix + ".png"), density)
+
+
 # --- Buttons ---------------------------------------------------------------------------------
 
-# The large call-to-action (168 x 46): white text sits on a teal deeper than the page so that
-# it reads clearly; the bottom two pixels hold a soft shadow that lifts it off the background.
-BIG_BUTTON_STATES = {
-    "button_normal.png": ("#079680", "#04705F", 0.28, True),
-    "button_hover.png": ("#13BCA0", "#078C76", 0.38, True),
-    "button_pressing.png": ("#035A4C", "#046756", 0.10, False),
-    "button_disable.png": ("#B3BDBB", "#9BA6A4", 0.22, False),
-}
-
-
-def big_button(path, top, bottom, highlight, raised):
+# The large call to action (168 x 46), white text on the teal page: flat faces, a deeper teal
+# than the page so the text reads clearly. Disabled keeps the shape and only fades, so it is
+# still the same button, waiting.
+def big_button(folder, name, state):
     w, h = 168, 46
     c = Canvas(w, h)
-    body_bottom = h - 2
-    if raised:
-        c.rrect(0.5, 2.0, w - 0.5, h - 0.2, 7, fill=rgba("#00241E", 0.22))
-    offset = 0.0 if raised else 1.0  # a pressed or flat button sits lower, on its shadow
-    fill = c.linear(0, offset, 0, body_bottom + offset, [(0, top), (1, bottom)])
-    c.rrect(0.5, 0.5 + offset, w - 0.5, body_bottom - 0.5 + offset, 6.5, fill=fill,
-            stroke=rgba("#00382F", 0.35), width=1.0)
-    # Inner top highlight: a hairline of light just inside the upper edge.
-    c.polyline([(6.5, 1.6 + offset), (w - 6.5, 1.6 + offset)], stroke=rgba(WHITE, highlight),
-               width=1.0, cap="butt")
-    c.save(path)
+    if state == "normal":
+        c.rrect(0.5, 0.5, w - 0.5, h - 0.5, 6, fill=TEAL_DEEP)
+    elif state == "hover":
+        c.rrect(0.5, 0.5, w - 0.5, h - 0.5, 6, fill="#03917B")
+    elif state == "pressing":
+        c.rrect(0.5, 0.5, w - 0.5, h - 0.5, 6, fill="#016A59")
+    else:
+        c.rrect(0.5, 0.5, w - 0.5, h - 0.5, 6, fill=rgba(WHITE, 0.14),
+                stroke=rgba(WHITE, 0.30), width=1.0)
+    c.save_skin(folder, name)
 
 
-def small_button(path, top, bottom, border):
-    """The 90 x 32 text buttons (browse, hide): a light face with a thin border."""
+def small_button(folder, name, hover):
+    """The 90 x 32 text buttons (browse on teal, hide on white): a white face, a hairline edge."""
     w, h = 90, 32
     c = Canvas(w, h)
-    fill = c.linear(0, 0, 0, h, [(0, top), (1, bottom)])
-    c.rrect(0.5, 0.5, w - 0.5, h - 0.5, 3.5, fill=fill, stroke=border, width=1.0)
-    c.save(path)
+    if hover:
+        c.rrect(0.5, 0.5, w - 0.5, h - 0.5, 4, fill="#EFFAF8", stroke=HOT, width=1.0)
+    else:
+        c.rrect(0.5, 0.5, w - 0.5, h - 0.5, 4, fill=WHITE, stroke=LINE, width=1.0)
+    c.save_skin(folder, name)
 
 
 # --- Title bar glyphs (20 x 20) -----------------------------------------------------------------
 
 def glyph_backdrop(c, hover):
     if hover:
-        c.circle(10, 10, 9.5, fill=rgba(WHITE, 0.24))
+        c.rrect(0, 0, 20, 20, 4, fill=rgba(WHITE, 0.20))
 
 
-def close_glyph(path, hover):
+def close_glyph(folder, name, hover):
     c = Canvas(20, 20)
     glyph_backdrop(c, hover)
-    for a, b in (((6.2, 6.2), (13.8, 13.8)), ((13.8, 6.2), (6.2, 13.8))):
-        c.polyline([a, b], stroke=WHITE, width=1.6)
-    c.save(path)
+    for a, b in (((6.0, 6.0), (14.0, 14.0)), ((14.0, 6.0), (6.0, 14.0))):
+        c.polyline([a, b], stroke=WHITE, width=1.5)
+    c.save_skin(folder, name)
 
 
-def minimise_glyph(path, hover):
+def minimise_glyph(folder, name, hover):
     c = Canvas(20, 20)
     glyph_backdrop(c, hover)
-    c.polyline([(5.8, 10.5), (14.2, 10.5)], stroke=WHITE, width=1.6)
-    c.save(path)
+    c.polyline([(5.5, 10.5), (14.5, 10.5)], stroke=WHITE, width=1.5)
+    c.save_skin(folder, name)
 
 
-# --- Check boxes and fold arrows (14 x 14, drawn on the teal bar) -----------------------------
+# --- Check boxes and fold chevrons (14 x 14, drawn on the teal bar) -----------------------------
 
-def check_box(path, checked):
+def check_box(folder, name, checked):
     c = Canvas(14, 14)
     if checked:
-        c.rrect(0.5, 0.5, 13.5, 13.5, 2.5, fill=WHITE)
-        c.polyline([(3.3, 7.3), (5.9, 9.9), (10.8, 4.4)], stroke=TEAL, width=1.9)
+        c.rrect(0.5, 0.5, 13.5, 13.5, 3, fill=WHITE)
+        c.polyline([(3.4, 7.2), (5.9, 9.7), (10.6, 4.6)], stroke=TEAL_DEEP, width=1.8)
     else:
-        c.rrect(1.0, 1.0, 13.0, 13.0, 2.2, fill=rgba(WHITE, 0.12), stroke=WHITE, width=1.2)
-    c.save(path)
+        c.rrect(1.0, 1.0, 13.0, 13.0, 2.5, stroke=WHITE, width=1.4)
+    c.save_skin(folder, name)
 
 
-def fold_arrow(path, direction):
-    """A chevron in a ring: right (folded, left-to-right), left (folded, right-to-left), down."""
+def fold_chevron(folder, name, direction):
+    """Right (folded, left to right), left (folded, right to left), down (unfolded)."""
     c = Canvas(14, 14)
-    c.circle(7, 7, 6.2, fill=rgba(WHITE, 0.14), stroke=WHITE, width=1.1)
     chevrons = {
-        "right": [(5.9, 4.2), (8.7, 7.0), (5.9, 9.8)],
-        "left": [(8.1, 4.2), (5.3, 7.0), (8.1, 9.8)],
-        "down": [(4.2, 5.9), (7.0, 8.7), (9.8, 5.9)],
+        "right": [(5.2, 3.2), (9.0, 7.0), (5.2, 10.8)],
+        "left": [(8.8, 3.2), (5.0, 7.0), (8.8, 10.8)],
+        "down": [(3.2, 5.2), (7.0, 9.0), (10.8, 5.2)],
     }
-    c.polyline(chevrons[direction], stroke=WHITE, width=1.5)
-    c.save(path)
+    c.polyline(chevrons[direction], stroke=WHITE, width=1.6)
+    c.save_skin(folder, name)
 
 
 # --- Banner dots (8 x 8) and the progress bar fore images (433 x 6) ---------------------------
 
-def banner_dot(path, selected):
+def banner_dot(folder, name, selected):
     c = Canvas(8, 8)
     if selected:
-        c.circle(4, 4, 3.6, fill=TEAL, stroke=WHITE, width=1.2)
+        c.circle(4, 4, 3.5, fill=WHITE, stroke=rgba("#000000", 0.15), width=0.8)
     else:
-        # A faint dark rim keeps the white dot visible on light banners.
-        c.circle(4, 4, 3.5, fill=rgba(WHITE, 0.70), stroke=rgba("#000000", 0.18), width=0.8)
-    c.save(path)
+        # A faint dark rim keeps the dot visible on light banners.
+        c.circle(4, 4, 3.3, fill=rgba(WHITE, 0.45), stroke=rgba("#000000", 0.12), width=0.8)
+    c.save_skin(folder, name)
 
 
-def progress_fore(path, stops):
+def progress_fore(folder, name, colour):
     w, h = 433, 6
     c = Canvas(w, h)
-    fill = c.linear(0, 0, w, 0, stops)
-    c.rrect(0, 0, w, h, 3, fill=fill)
-    # A hairline of light along the top gives the bar some depth.
-    c.polyline([(3, 1.0), (w - 3, 1.0)], stroke=rgba(WHITE, 0.25), width=0.8, cap="butt")
-    c.save(path)
+    c.rrect(0, 0, w, h, 3, fill=colour)
+    c.save_skin(folder, name)
 
 
 # --- The mark: three stacked plates ------------------------------------------------------------
@@ -255,17 +283,17 @@ def fading_rules(c, cx, cy, inner, outer, width):
             c.rect(lo, cy - width / 2, hi, cy + width / 2, fill=rgba(WHITE, alpha))
 
 
-def left_logo(path):
+def left_logo(folder):
     w, h = 108, 32
     c = Canvas(w, h)
     a, gap = 15.0, 5.0
     top = (h - mark_height(a, gap)) / 2 + 0.6
     mark(c, w / 2, top, a, gap)
     fading_rules(c, w / 2, h / 2 + 0.5, a + 8, w / 2 - 2, 1.2)
-    c.save(path)
+    c.save_skin(folder, "left_log")
 
 
-def logo(path):
+def logo(folder):
     w, h = 407, 52
     c = Canvas(w, h)
     a, gap = 28.0, 8.5
@@ -275,20 +303,49 @@ def logo(path):
     # Small lit points at the inner ends of the rules.
     for sign in (-1, 1):
         c.circle(w / 2 + sign * (a + 11), h / 2 + 1, 1.7, fill=WHITE)
-    c.save(path)
+    c.save_skin(folder, "logo")
+
+
+def icon_tile(c, x, y, s):
+    """The application icon (a teal tile with the mark) at (x, y), s skin pixels square."""
+    k = s / 256.0
+    c.rrect(x + 10 * k, y + 14 * k, x + s - 10 * k, y + s - 6 * k, 52 * k,
+            fill=rgba("#00241E", 0.25))
+    face = c.linear(x, y + 8 * k, x, y + s - 12 * k, [(0, "#12C6A9"), (1, "#037A66")])
+    c.rrect(x + 8 * k, y + 8 * k, x + s - 8 * k, y + s - 12 * k, 52 * k, fill=face,
+            stroke=rgba("#00382F", 0.35), width=2 * k)
+    c.polyline([(x + 52 * k, y + 11 * k), (x + s - 52 * k, y + 11 * k)],
+               stroke=rgba(WHITE, 0.35), width=2 * k, cap="butt")
+    a, gap = 78.0 * k, 30.0 * k
+    top = y + (s - 4 * k - mark_height(a, gap)) / 2
+    mark(c, x + s / 2, top, a, gap)
 
 
 def app_icon(path):
-    s = 256
-    c = Canvas(s, s)
-    c.rrect(10, 14, s - 10, s - 6, 52, fill=rgba("#00241E", 0.25))
-    face = c.linear(0, 8, 0, s - 12, [(0, "#12C6A9"), (1, "#037A66")])
-    c.rrect(8, 8, s - 8, s - 12, 52, fill=face, stroke=rgba("#00382F", 0.35), width=2)
-    c.polyline([(52, 11), (s - 52, 11)], stroke=rgba(WHITE, 0.35), width=2, cap="butt")
-    a, gap = 78.0, 30.0
-    top = (s - 4 - mark_height(a, gap)) / 2
-    mark(c, s / 2, top, a, gap)
+    c = Canvas(256, 256)
+    icon_tile(c, 0, 0, 256)
+    # One size only: the window system scales the program's icon itself.
     c.save(path)
+
+
+# --- The default banner (650 x 290) -------------------------------------------------------------
+
+def default_banner(folder):
+    """Shown while no banner from the carousel service is at hand: the product's icon and name
+    and a short rule, on the window's teal. The name is the only word; it is never translated."""
+    w, h = 650, 290
+    c = Canvas(w, h)
+    sky = c.linear(0, 0, w, h, [(0, "#07B79A"), (1, "#037E6A")])
+    c.rect(0, 0, w, h, fill=sky)
+    # Large faint plates behind, for depth without noise.
+    for cx, top, a, alpha in ((540, 36, 150, 0.07), (120, 170, 110, 0.05)):
+        c.polygon([(cx, top), (cx + a, top + a / 2), (cx, top + a), (cx - a, top + a / 2)],
+                  fill=rgba(WHITE, alpha))
+    icon_tile(c, 130, 95, 100)
+    c.text(254, 136, "KORVANA", FONT_BOLD, 15, rgba(WHITE, 0.78), kerning=3.0)
+    c.text(252, 180, "Lumenstack", FONT_BOLD, 44, WHITE)
+    c.rrect(254, 196, 302, 199, 1.5, fill=HOT)
+    c.save_skin(folder, "banner_default")
 
 
 def main(argv):
@@ -299,31 +356,35 @@ def main(argv):
     if len(argv) >= 4 and argv[2] == "--icon":
         icon = argv[3]
     os.makedirs(out, exist_ok=True)
-    p = lambda name: os.path.join(out, name)
+    for font in (FONT_BOLD, FONT_REGULAR):
+        if not os.path.exists(font):
+            sys.exit(f"generate.py: {font} is missing (fonts-noto-core)")
 
-    for name, state in BIG_BUTTON_STATES.items():
-        big_button(p(name), *state)
-    small_button(p("browse-df.png"), "#FFFFFF", "#EEF2F1", "#E0E0E0")
-    small_button(p("browse-ho.png"), "#FFFFFF", "#E3F8F5", HOT)
-    small_button(p("hide-df.png"), "#FFFFFF", "#F0F3F3", "#CBD5D3")
-    small_button(p("hide-ho.png"), "#FFFFFF", "#E6F9F7", HOT)
-    close_glyph(p("close-df.png"), hover=False)
-    close_glyph(p("close-ho.png"), hover=True)
-    minimise_glyph(p("minzoom-df.png"), hover=False)
-    minimise_glyph(p("minzoom-ho.png"), hover=True)
-    check_box(p("checked.png"), checked=True)
-    check_box(p("unchecked.png"), checked=False)
-    fold_arrow(p("fold.png"), "right")
-    fold_arrow(p("fold_rtl.png"), "left")
-    fold_arrow(p("unfold.png"), "down")
-    banner_dot(p("banner_normal.png"), selected=False)
-    banner_dot(p("banner_selected.png"), selected=True)
-    # Left to right the fore image is the filled part; right to left the bar's value is the
-    # remaining share, so its fore image is the empty track and the bar colour is the fill.
-    progress_fore(p("progress.png"), [(0, TEAL), (1, TEAL_MID)])
-    progress_fore(p("progress_rtl.png"), [(0, TEAL_LIGHT), (1, TEAL_LIGHT)])
-    left_logo(p("left_log.png"))
-    logo(p("logo.png"))
+    for state in ("normal", "hover", "pressing", "disable"):
+        big_button(out, "button_" + state, state)
+    small_button(out, "browse-df", hover=False)
+    small_button(out, "browse-ho", hover=True)
+    small_button(out, "hide-df", hover=False)
+    small_button(out, "hide-ho", hover=True)
+    close_glyph(out, "close-df", hover=False)
+    close_glyph(out, "close-ho", hover=True)
+    minimise_glyph(out, "minzoom-df", hover=False)
+    minimise_glyph(out, "minzoom-ho", hover=True)
+    check_box(out, "checked", checked=True)
+    check_box(out, "unchecked", checked=False)
+    fold_chevron(out, "fold", "right")
+    fold_chevron(out, "fold_rtl", "left")
+    fold_chevron(out, "unfold", "down")
+    banner_dot(out, "banner_normal", selected=False)
+    banner_dot(out, "banner_selected", selected=True)
+    # Left to right the fore image is the filled part over the bright track; right to left the
+    # bar's value is the remaining share, so its fore image is the track and the bar colour
+    # is the fill.
+    progress_fore(out, "progress", TEAL)
+    progress_fore(out, "progress_rtl", TEAL_LIGHT)
+    left_logo(out)
+    logo(out)
+    default_banner(out)
     app_icon(icon)
 
 

@@ -137,8 +137,17 @@ UiColor CButtonUI::CurrentTextColor() const {
   return textColor_;
 }
 
+UiRect CButtonUI::GetTextArea() const {
+  UiRect rc = CLabelUI::GetTextArea();
+  // Options and check boxes place their text beside their images with the skin's padding.
+  if (GetClass() != L"Button" || fixedWidth_ <= 0 || align_ != TextAlign::kCenter) return rc;
+  rc.left = std::max(rc.left, rcItem_.left + kMinSidePadding);
+  rc.right = std::min(rc.right, rcItem_.right - kMinSidePadding);
+  return rc;
+}
+
 unsigned CButtonUI::TextStyleFlags() const {
-  unsigned style = kTextSingleLine | kTextVCenter | kTextEndEllipsis;
+  unsigned style = kTextSingleLine | kTextVCenter | kTextEndEllipsis | kTextShrinkToFit;
   if (align_ == TextAlign::kRight)
     style |= kTextRight;
   else if (align_ == TextAlign::kLeft)

@@ -20,6 +20,9 @@ class CButtonUI : public CLabelUI {
   // kStateHot, kStatePushed, kStateFocused, kStateDisabled, kStateSelected bits.
   unsigned GetState() const;
   void SetNormalImage(const std::wstring& image);
+  // A push button of fixed width with centred text keeps kMinSidePadding on either side.
+  UiRect GetTextArea() const override;
+  static constexpr int kMinSidePadding = 12;
 
  protected:
   void PaintStatusImage(CRenderContext& ctx) override;

@@ -1,6 +1,7 @@
 #include "ui/controls/Control.h"
 
 #include "ui/core/PaintManager.h"
+#include "ui/host/Host.h"
 #include "ui/render/RenderContext.h"
 
 namespace SkinUI {
@@ -173,11 +174,15 @@ bool CControlUI::Activate() {
 }
 
 void CControlUI::Invalidate() {
-  if (manager_ != nullptr) manager_->Invalidate();
+  if (manager_ == nullptr) return;
+  AssertUiThread("a control change");
+  manager_->Invalidate();
 }
 
 void CControlUI::NeedParentUpdate() {
-  if (manager_ != nullptr) manager_->NeedUpdate();
+  if (manager_ == nullptr) return;
+  AssertUiThread("a control change");
+  manager_->NeedUpdate();
 }
 
 void CControlUI::PaintBkColor(CRenderContext& ctx) {

@@ -141,6 +141,18 @@ void CEditUI::PlaceCaretAt(int x) {
   Invalidate();
 }
 
+void CEditUI::PaintBkColor(CRenderContext& ctx) {
+  if ((bkColor_ >> 24) != 0) {
+    CLabelUI::PaintBkColor(ctx);
+    return;
+  }
+  if (borderRound_.cx > 0 || borderRound_.cy > 0) {
+    ctx.FillRoundRect(rcItem_, borderRound_, 0xFFFFFFFF);
+  } else {
+    ctx.FillRect(rcItem_, 0xFFFFFFFF);
+  }
+}
+
 void CEditUI::PaintText(CRenderContext& ctx) {
   UiRect rc = rcItem_.Deflated(textPadding_);
   if (rc.IsEmpty()) return;

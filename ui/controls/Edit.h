@@ -25,6 +25,9 @@ class CEditUI : public CLabelUI {
   void DoEvent(TEventUI& event) override;
 
  protected:
+  // Without a skin colour the field is white, as a system text box is: the text stays dark on
+  // light whatever the edit stands on.
+  void PaintBkColor(CRenderContext& ctx) override;
   void PaintText(CRenderContext& ctx) override;
 
  private:

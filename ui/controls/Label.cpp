@@ -44,7 +44,7 @@ UiColor CLabelUI::CurrentTextColor() const {
 }
 
 unsigned CLabelUI::TextStyleFlags() const {
-  unsigned style = kTextSingleLine | kTextVCenter | kTextEndEllipsis;
+  unsigned style = kTextSingleLine | kTextVCenter | kTextEndEllipsis | kTextShrinkToFit;
   if (align_ == TextAlign::kCenter)
     style |= kTextCenter;
   else if (align_ == TextAlign::kRight)
@@ -52,15 +52,21 @@ unsigned CLabelUI::TextStyleFlags() const {
   return style;
 }
 
+UiRect CLabelUI::GetTextArea() const {
+  return rcItem_.Deflated(textPadding_);
+}
+
 void CLabelUI::PaintText(CRenderContext& ctx) {
   links_.clear();
+  fit_ = TextFit{};
   const std::wstring& text = GetText();
   if (text.empty()) return;
-  UiRect rc = rcItem_.Deflated(textPadding_);
+  UiRect rc = GetTextArea();
   if (showHtml_) {
-    ctx.DrawRichText(rc, text, CurrentTextColor(), font_, TextStyleFlags(), &links_, hotLink_);
+    fit_ =
+        ctx.DrawRichText(rc, text, CurrentTextColor(), font_, TextStyleFlags(), &links_, hotLink_);
   } else {
-    ctx.DrawText(rc, text, CurrentTextColor(), font_, TextStyleFlags());
+    fit_ = ctx.DrawText(rc, text, CurrentTextColor(), font_, TextStyleFlags());
   }
 }
 

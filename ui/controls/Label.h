@@ -25,6 +25,10 @@ class CLabelUI : public CControlUI {
   const UiRect& GetTextPadding() const { return textPadding_; }
   // Where the links of a rich text were drawn at the last paint.
   const std::vector<LinkArea>& GetLinkAreas() const { return links_; }
+  // How the text fitted its place at the last paint (scale, ellipsis, widths).
+  const TextFit& GetTextFit() const { return fit_; }
+  // The area the text is laid out in: the control less its text padding.
+  virtual UiRect GetTextArea() const;
 
  protected:
   void PaintText(CRenderContext& ctx) override;
@@ -41,6 +45,7 @@ class CLabelUI : public CControlUI {
   bool showHtml_ = false;
   std::vector<LinkArea> links_;
   int hotLink_ = -1;
+  TextFit fit_;
 };
 
 class CTextUI : public CLabelUI {

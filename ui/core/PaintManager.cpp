@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <limits>
 
 #include "ui/controls/Control.h"
@@ -115,6 +116,39 @@ void CPaintManagerUI::Paint(cairo_t* cr) {
   if (!root_) return;
   CRenderContext ctx(cr, *this);
   root_->DoPaint(ctx);
+  PaintFocusRing(ctx);
+}
+
+namespace {
+
+// The colour a control stands on: the nearest opaque background among its ancestors.
+UiColor BackgroundBehind(const CControlUI* control) {
+  for (const CControlUI* c = control->GetParent(); c != nullptr; c = c->GetParent()) {
+    if ((c->GetBkColor() >> 24) == 0xFF) return c->GetBkColor();
+  }
+  return 0xFFFFFFFF;
+}
+
+double Luminance(UiColor c) {
+  auto linear = [](unsigned v) {
+    double s = v / 255.0;
+    return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * linear((c >> 16) & 0xFF) + 0.7152 * linear((c >> 8) & 0xFF) +
+         0.0722 * linear(c & 0xFF);
+}
+
+}  // namespace
+
+void CPaintManagerUI::PaintFocusRing(CRenderContext& ctx) {
+  if (!focusVisible_ || focus_ == nullptr || !focus_->IsVisibleInTree()) return;
+  UiRect r = focus_->GetPos();
+  if (r.IsEmpty()) return;
+  // Light on dark, dark on light, just outside the control so that it hides nothing of it.
+  UiColor ring = Luminance(BackgroundBehind(focus_)) < 0.4 ? 0xFFFFFFFF : 0xFF1B3D37;
+  const int w = kFocusRingWidth;
+  ctx.DrawBorder(UiRect{r.left - w, r.top - w, r.right + w, r.bottom + w}, w, ring,
+                 UiSize{4 * w + 4, 4 * w + 4});
 }
 
 void CPaintManagerUI::AddNotifier(INotifyListener* listener) {
@@ -185,6 +219,10 @@ void CPaintManagerUI::OnMouseLeaveWindow() {
 void CPaintManagerUI::OnButtonDown(UiPoint pt, unsigned modifiers) {
   EnsureLayout();
   lastMouse_ = pt;
+  if (focusVisible_) {
+    focusVisible_ = false;
+    Invalidate();
+  }
   CControlUI* under = FindControlAt(pt);
   SetHot(under, pt);
   if (under == nullptr || !under->IsEnabled()) return;
@@ -219,6 +257,10 @@ void CPaintManagerUI::OnDoubleClick(UiPoint pt) {
 
 void CPaintManagerUI::OnKeyDown(Key key, unsigned modifiers) {
   EnsureLayout();
+  if (!focusVisible_ && key != Key::kOther && focus_ != nullptr) {
+    focusVisible_ = true;
+    Invalidate();
+  }
   if (key == Key::kTab) {
     MoveFocus((modifiers & kModShift) == 0);
     return;
@@ -262,6 +304,7 @@ void CPaintManagerUI::SetFocus(CControlUI* control) {
 
 void CPaintManagerUI::MoveFocus(bool forward) {
   if (!root_) return;
+  focusVisible_ = true;
   std::vector<CControlUI*> order;
   root_->ForEach([&](CControlUI* c) {
     if (c->IsFocusable() && c->IsEnabled() && c->IsVisibleInTree()) order.push_back(c);

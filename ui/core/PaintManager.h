@@ -24,6 +24,7 @@ class COptionUI;
 class CSkinResources;
 class CImageCache;
 class CFontCache;
+class CRenderContext;
 
 struct FontInfo {
   std::wstring name;
@@ -121,6 +122,10 @@ class CPaintManagerUI {
   void SetFocus(CControlUI* control);
   // Tab order is document order over visible, enabled, focusable controls.
   void MoveFocus(bool forward);
+  // Whether the focus ring shows: after the keyboard moved or used the focus, not after a press
+  // of the mouse.
+  bool IsFocusRingVisible() const { return focusVisible_; }
+  static constexpr int kFocusRingWidth = 2;
   CControlUI* GetHot() const { return hot_; }
 
   // --- Option groups (kept by the options themselves)
@@ -136,6 +141,7 @@ class CPaintManagerUI {
 
  private:
   void SetHot(CControlUI* control, UiPoint pt);
+  void PaintFocusRing(CRenderContext& ctx);
   void Dispatch(CControlUI* target, EventType type, UiPoint pt, Key key = Key::kNone,
                 wchar_t ch = 0, unsigned modifiers = kModNone);
   bool InSubtree(const CControlUI* node, const CControlUI* root) const;
@@ -166,6 +172,7 @@ class CPaintManagerUI {
   CControlUI* focus_ = nullptr;
   CControlUI* hot_ = nullptr;
   CControlUI* captured_ = nullptr;
+  bool focusVisible_ = false;
 
   struct ControlTimer {
     CControlUI* control;

@@ -5,12 +5,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "ui/core/Events.h"
 #include "ui/core/Types.h"
+#include "ui/host/Accessible.h"
 
 typedef struct _cairo cairo_t;
 
@@ -44,6 +46,12 @@ inline constexpr int IDNO = 7;
 // The buttons of a box type, in display order, and the answer closing the box gives.
 std::vector<int> MessageBoxButtons(unsigned flags);
 int MessageBoxDismissResult(unsigned flags);
+
+// Labels of the message-box buttons by result id (IDOK ... IDNO), for the UI language; a missing
+// or empty label keeps the English default. UI thread, once at start-up, before any box shows.
+void SetMessageBoxButtonLabels(std::map<int, std::wstring> labels);
+// The label a box shows for a result id. Any thread.
+std::wstring MessageBoxButtonLabel(int id);
 
 // Taskbar progress states (the values of the platform they come from).
 enum class TaskbarState {
@@ -86,6 +94,10 @@ class IHostWindowClient {
   // The user or the system asks the window to close.
   virtual void OnHostCloseRequest() = 0;
   virtual void OnHostTimer(int id) = 0;
+  // Accessibility: the controls in reading order; the default action and the focus of one.
+  virtual std::vector<AccessibleNode> OnHostAccessibleNodes() { return {}; }
+  virtual bool OnHostAccessibleAction(std::uintptr_t id) { return false; }
+  virtual bool OnHostAccessibleFocus(std::uintptr_t id) { return false; }
 };
 
 // One top-level window. UI thread only.
@@ -158,5 +170,9 @@ class IHostBackend {
 // The backend the window classes use; set once at start. Not owned by the toolkit's users.
 void SetHostBackend(std::shared_ptr<IHostBackend> backend);
 IHostBackend* GetHostBackend();
+
+// Debug builds end the process with a message naming `what` when it runs off the UI thread
+// while a backend is set: controls, timers and the taskbar belong to the UI thread.
+void AssertUiThread(const char* what);
 
 }  // namespace SkinUI

@@ -4,8 +4,10 @@
 #include <pango/pangocairo.h>
 
 #include <cctype>
+#include <vector>
 
 #include "ui/core/Utf.h"
+#include "ui/render/UiLanguage.h"
 
 namespace SkinUI {
 namespace {
@@ -69,6 +71,8 @@ std::string CFontCache::ResolveFamily(const std::wstring& requested, int* weight
     }
   }
   if (FamilyInstalled(family)) return family;
+  // The same design as the script faces below.
+  if (FamilyInstalled("Noto Sans")) return "Noto Sans";
   // The machine's preferred sans face.
   FcPattern* pat = FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif"));
   FcConfigSubstitute(nullptr, pat, FcMatchPattern);
@@ -85,13 +89,44 @@ std::string CFontCache::ResolveFamily(const std::wstring& requested, int* weight
   return resolved;
 }
 
+std::string CFontCache::FamilyList(const std::wstring& requested, int* weight,
+                                   const std::string& language) {
+  std::string list = ResolveFamily(requested, weight);
+  std::string lang = Lower(language);
+  auto startsWith = [&](const char* prefix) { return lang.rfind(prefix, 0) == 0; };
+  const char* cjk = nullptr;
+  if (startsWith("zh-tw") || startsWith("zh-hk") || startsWith("zh-mo") || startsWith("zh-hant")) {
+    cjk = "Noto Sans CJK TC";
+  } else if (startsWith("zh")) {
+    cjk = "Noto Sans CJK SC";
+  } else if (startsWith("ja")) {
+    cjk = "Noto Sans CJK JP";
+  } else if (startsWith("ko")) {
+    cjk = "Noto Sans CJK KR";
+  }
+  static const char* kScriptFaces[] = {"Noto Sans Arabic", "Noto Sans Hebrew", "Noto Sans Georgian",
+                                       "Noto Sans Thai"};
+  static const std::vector<std::string> installed = [] {
+    std::vector<std::string> v;
+    for (const char* face : kScriptFaces) {
+      if (FamilyInstalled(face)) v.push_back(face);
+    }
+    return v;
+  }();
+  for (const std::string& face : installed) list += "," + face;
+  if (cjk != nullptr && FamilyInstalled(cjk)) list += std::string(",") + cjk;
+  return list;
+}
+
 const PangoFontDescription* CFontCache::Get(const FontInfo& font) {
+  std::string language = GetUiLanguage();
   std::wstring key = font.name + L"|" + std::to_wstring(font.size) + (font.bold ? L"b" : L"") +
-                     (font.italic ? L"i" : L"");
+                     (font.italic ? L"i" : L"") + L"|" +
+                     std::wstring(language.begin(), language.end());
   auto it = cache_.find(key);
   if (it != cache_.end()) return it->second;
   int weight = PANGO_WEIGHT_NORMAL;
-  std::string family = ResolveFamily(font.name.empty() ? L"Sans" : font.name, &weight);
+  std::string family = FamilyList(font.name.empty() ? L"Sans" : font.name, &weight, language);
   PangoFontDescription* desc = pango_font_description_new();
   pango_font_description_set_family(desc, family.c_str());
   pango_font_description_set_absolute_size(desc, std::max(1, font.size) * PANGO_SCALE);

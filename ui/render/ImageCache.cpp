@@ -4,6 +4,8 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <sys/stat.h>
 
+#include <cstring>
+
 #include "ui/core/SkinResources.h"
 #include "ui/core/Utf.h"
 
@@ -40,10 +42,22 @@ CSkinImage::~CSkinImage() {
   cairo_surface_destroy(surface_);
 }
 
+const char* ImageFormatOf(const unsigned char* data, std::size_t size) {
+  static const unsigned char kPng[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  static const unsigned char kJpeg[] = {0xFF, 0xD8, 0xFF};
+  if (size >= sizeof kPng && std::memcmp(data, kPng, sizeof kPng) == 0) return "png";
+  if (size >= sizeof kJpeg && std::memcmp(data, kJpeg, sizeof kJpeg) == 0) return "jpeg";
+  return nullptr;
+}
+
 std::shared_ptr<CSkinImage> DecodeImage(const std::vector<unsigned char>& bytes,
                                         std::optional<UiColor> mask) {
-  if (bytes.empty()) return nullptr;
-  GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+  // Only the two formats skins and banners use: the program may run as root, and the other
+  // installed loaders are more code than we want to expose to bytes from the network.
+  const char* format = ImageFormatOf(bytes.data(), bytes.size());
+  if (format == nullptr) return nullptr;
+  GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type(format, nullptr);
+  if (loader == nullptr) return nullptr;
   bool tooBig = false;
   g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &tooBig);
   GError* err = nullptr;
@@ -90,11 +104,35 @@ std::shared_ptr<CSkinImage> DecodeImage(const std::vector<unsigned char>& bytes,
   return std::make_shared<CSkinImage>(surf, w, h);
 }
 
-std::shared_ptr<CSkinImage> CImageCache::Get(const std::wstring& name,
-                                             std::optional<UiColor> mask) {
+std::wstring DoubleDensityName(const std::wstring& name) {
+  std::size_t slash = name.find_last_of(L"/\\");
+  std::size_t dot = name.rfind(L'.');
+  if (dot == std::wstring::npos || (slash != std::wstring::npos && dot < slash)) {
+    return name + L"@2x";
+  }
+  return name.substr(0, dot) + L"@2x" + name.substr(dot);
+}
+
+std::shared_ptr<CSkinImage> CImageCache::Get(const std::wstring& name, std::optional<UiColor> mask,
+                                             int density) {
   if (name.empty()) return nullptr;
   std::wstring key = name;
   if (mask) key += L"|" + std::to_wstring(*mask & 0xFFFFFF);
+  if (density >= 2 && resources_ != nullptr) {
+    // Twins come from the package only, which never changes: a missing one is remembered too.
+    std::wstring twinKey = L"@2x|" + key;
+    auto twin = entries_.find(twinKey);
+    if (twin == entries_.end()) {
+      Entry e;
+      std::vector<unsigned char> bytes;
+      if (resources_->ReadSkinFile(DoubleDensityName(name), bytes)) {
+        e.image = DecodeImage(bytes, mask);
+        if (e.image) e.image->set_density(2);
+      }
+      twin = entries_.emplace(twinKey, e).first;
+    }
+    if (twin->second.image) return twin->second.image;
+  }
   auto it = entries_.find(key);
   if (it != entries_.end()) {
     if (!it->second.fromDisk) return it->second.image;

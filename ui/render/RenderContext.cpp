@@ -11,6 +11,7 @@
 #include "ui/core/ValueFormats.h"
 #include "ui/render/FontCache.h"
 #include "ui/render/ImageCache.h"
+#include "ui/render/UiLanguage.h"
 
 namespace SkinUI {
 namespace {
@@ -44,6 +45,16 @@ void RoundRectPath(cairo_t* cr, double x, double y, double w, double h, UiSize r
   cairo_close_path(cr);
 }
 
+// Device pixels per user unit: the context's own scale times the surface's (a HiDPI window's
+// surface carries a device scale of 2).
+double DeviceScaleOf(cairo_t* cr) {
+  double dx = 1, dy = 0;
+  cairo_user_to_device_distance(cr, &dx, &dy);
+  double sx = 1, sy = 1;
+  cairo_surface_get_device_scale(cairo_get_group_target(cr), &sx, &sy);
+  return std::hypot(dx, dy) * sx;
+}
+
 // Draws src (a part of the image) stretched into dst.
 void Blit(cairo_t* cr, cairo_surface_t* img, double sx, double sy, double sw, double sh, double dx,
           double dy, double dw, double dh, double alpha) {
@@ -56,7 +67,9 @@ void Blit(cairo_t* cr, cairo_surface_t* img, double sx, double sy, double sw, do
   cairo_set_source_surface(cr, img, -sx, -sy);
   cairo_pattern_t* p = cairo_get_source(cr);
   cairo_pattern_set_extend(p, CAIRO_EXTEND_PAD);
-  cairo_pattern_set_filter(p, (dw == sw && dh == sh) ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
+  // Never nearest-pixel: a 1x image on a 2x display would come out blocky. Where source and
+  // device pixels meet one to one, cairo copies them exactly anyway.
+  cairo_pattern_set_filter(p, CAIRO_FILTER_GOOD);
   if (alpha >= 1.0)
     cairo_paint(cr);
   else
@@ -76,6 +89,10 @@ PangoAlignment ToPango(unsigned style, bool rtl) {
 PangoLayout* MakeLayout(cairo_t* cr, const PangoFontDescription* desc, const std::string& utf8,
                         const UiRect& rc, unsigned style) {
   PangoLayout* layout = pango_cairo_create_layout(cr);
+  // The UI language picks the faces of characters several languages share (Han above all).
+  pango_context_set_language(pango_layout_get_context(layout),
+                             pango_language_from_string(GetUiLanguage().c_str()));
+  pango_layout_context_changed(layout);
   pango_layout_set_font_description(layout, desc);
   pango_layout_set_text(layout, utf8.c_str(), static_cast<int>(utf8.size()));
   pango_layout_set_width(layout, std::max(1, rc.GetWidth()) * PANGO_SCALE);
@@ -90,6 +107,45 @@ PangoLayout* MakeLayout(cairo_t* cr, const PangoFontDescription* desc, const std
     pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
   }
   return layout;
+}
+
+int NaturalWidth(PangoLayout* layout) {
+  int keep = pango_layout_get_width(layout);
+  PangoEllipsizeMode mode = pango_layout_get_ellipsize(layout);
+  pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_NONE);
+  pango_layout_set_width(layout, -1);
+  int w = 0, h = 0;
+  pango_layout_get_pixel_size(layout, &w, &h);
+  pango_layout_set_width(layout, keep);
+  pango_layout_set_ellipsize(layout, mode);
+  return w;
+}
+
+// A one-line text wider than its place is set smaller, in steps of kTextScaleStep of its size,
+// down to kMinTextScale; only what still does not fit then ends in an ellipsis. `attrs` (may be
+// null) are the text's own attributes; the scale goes on top of them.
+TextFit FitLayout(PangoLayout* layout, PangoAttrList* attrs, int available, unsigned style) {
+  TextFit fit;
+  fit.available = available;
+  fit.naturalWidth = NaturalWidth(layout);
+  fit.width = fit.naturalWidth;
+  if (!(style & kTextSingleLine) || fit.naturalWidth <= available) return fit;
+  if (style & kTextShrinkToFit) {
+    constexpr double kTextScaleStep = 0.025;
+    for (int step = 1; 1.0 - step * kTextScaleStep >= kMinTextScale - 1e-9; ++step) {
+      double scale = 1.0 - step * kTextScaleStep;
+      PangoAttrList* scaled = attrs ? pango_attr_list_copy(attrs) : pango_attr_list_new();
+      pango_attr_list_insert(scaled, pango_attr_scale_new(scale));
+      pango_layout_set_attributes(layout, scaled);
+      pango_attr_list_unref(scaled);
+      fit.scale = scale;
+      fit.width = NaturalWidth(layout);
+      if (fit.width <= available) return fit;
+    }
+  }
+  fit.ellipsized = (style & kTextEndEllipsis) != 0;
+  if (fit.ellipsized) fit.width = available;
+  return fit;
 }
 
 double TopOf(PangoLayout* layout, const UiRect& rc, unsigned style) {
@@ -148,20 +204,27 @@ bool CRenderContext::DrawImage(const UiRect& rc, const std::wstring& imageValue)
     FillRect(dest, *d.color);
     return true;
   }
-  std::shared_ptr<CSkinImage> img = manager_.GetImageCache().Get(d.Name(), d.mask);
+  int density = DeviceScaleOf(cr_) > 1.01 ? 2 : 1;
+  std::shared_ptr<CSkinImage> img = manager_.GetImageCache().Get(d.Name(), d.mask, density);
   if (!img || dest.IsEmpty()) return false;
+  // "source" and "corner" are in skin pixels; a double-density image has twice as many.
+  const int k = img->density();
+  auto imagePixels = [k](const UiRect& r) {
+    return UiRect{r.left * k, r.top * k, r.right * k, r.bottom * k};
+  };
   UiRect src{0, 0, img->width(), img->height()};
   if (d.source) {
-    src = d.source->Intersected(src);
+    src = imagePixels(*d.source).Intersected(src);
     if (src.IsEmpty()) return false;
   }
   double alpha = d.fade / 255.0;
-  const UiRect& c = d.corner;
+  const UiRect c = imagePixels(d.corner);
+  const UiRect& dc = d.corner;
   if (c.left == 0 && c.top == 0 && c.right == 0 && c.bottom == 0) {
     if (d.xtiled || d.ytiled) {
       // Repeat the image at its own size along the tiled directions.
-      int stepX = d.xtiled ? src.GetWidth() : dest.GetWidth();
-      int stepY = d.ytiled ? src.GetHeight() : dest.GetHeight();
+      int stepX = d.xtiled ? std::max(1, src.GetWidth() / k) : dest.GetWidth();
+      int stepY = d.ytiled ? std::max(1, src.GetHeight() / k) : dest.GetHeight();
       for (int y = dest.top; y < dest.bottom; y += stepY) {
         for (int x = dest.left; x < dest.right; x += stepX) {
           cairo_save(cr_);
@@ -183,10 +246,10 @@ bool CRenderContext::DrawImage(const UiRect& rc, const std::wstring& imageValue)
                          double(src.right)};
   const double sys[4] = {double(src.top), double(src.top + c.top), double(src.bottom - c.bottom),
                          double(src.bottom)};
-  const double dxs[4] = {double(dest.left), double(dest.left + c.left),
-                         double(dest.right - c.right), double(dest.right)};
-  const double dys[4] = {double(dest.top), double(dest.top + c.top), double(dest.bottom - c.bottom),
-                         double(dest.bottom)};
+  const double dxs[4] = {double(dest.left), double(dest.left + dc.left),
+                         double(dest.right - dc.right), double(dest.right)};
+  const double dys[4] = {double(dest.top), double(dest.top + dc.top),
+                         double(dest.bottom - dc.bottom), double(dest.bottom)};
   for (int j = 0; j < 3; ++j) {
     for (int i = 0; i < 3; ++i) {
       if (d.hole && i == 1 && j == 1) continue;
@@ -199,29 +262,28 @@ bool CRenderContext::DrawImage(const UiRect& rc, const std::wstring& imageValue)
 
 int CRenderContext::MeasureText(const std::wstring& text, int font) {
   if (text.empty()) return 0;
-  const PangoFontDescription* desc = manager_.GetFontCache().Get(manager_.GetFont(font));
-  PangoLayout* layout = pango_cairo_create_layout(cr_);
-  pango_layout_set_font_description(layout, desc);
   std::string utf8 = ToUtf8(text);
-  pango_layout_set_text(layout, utf8.c_str(), static_cast<int>(utf8.size()));
-  int w = 0, h = 0;
-  pango_layout_get_pixel_size(layout, &w, &h);
+  PangoLayout* layout =
+      MakeLayout(cr_, manager_.GetFontCache().Get(manager_.GetFont(font)), utf8, UiRect{}, 0);
+  int w = NaturalWidth(layout);
   g_object_unref(layout);
   return w;
 }
 
-void CRenderContext::DrawText(const UiRect& rc, const std::wstring& text, UiColor color, int font,
-                              unsigned style) {
-  if (text.empty() || rc.IsEmpty()) return;
+TextFit CRenderContext::DrawText(const UiRect& rc, const std::wstring& text, UiColor color,
+                                 int font, unsigned style) {
+  if (text.empty() || rc.IsEmpty()) return TextFit{};
   const FontInfo& info = manager_.GetFont(font);
   std::string utf8 = ToUtf8(text);
   PangoLayout* layout = MakeLayout(cr_, manager_.GetFontCache().Get(info), utf8, rc, style);
+  PangoAttrList* attrs = nullptr;
   if (info.underline) {
-    PangoAttrList* attrs = pango_attr_list_new();
+    attrs = pango_attr_list_new();
     pango_attr_list_insert(attrs, pango_attr_underline_new(PANGO_UNDERLINE_SINGLE));
     pango_layout_set_attributes(layout, attrs);
-    pango_attr_list_unref(attrs);
   }
+  TextFit fit = FitLayout(layout, attrs, rc.GetWidth(), style);
+  if (attrs) pango_attr_list_unref(attrs);
   cairo_save(cr_);
   cairo_rectangle(cr_, rc.left, rc.top, rc.GetWidth(), rc.GetHeight());
   cairo_clip(cr_);
@@ -230,13 +292,14 @@ void CRenderContext::DrawText(const UiRect& rc, const std::wstring& text, UiColo
   pango_cairo_show_layout(cr_, layout);
   cairo_restore(cr_);
   g_object_unref(layout);
+  return fit;
 }
 
-void CRenderContext::DrawRichText(const UiRect& rc, const std::wstring& text, UiColor color,
-                                  int font, unsigned style, std::vector<LinkArea>* links,
-                                  int hotLink) {
+TextFit CRenderContext::DrawRichText(const UiRect& rc, const std::wstring& text, UiColor color,
+                                     int font, unsigned style, std::vector<LinkArea>* links,
+                                     int hotLink) {
   if (links) links->clear();
-  if (text.empty() || rc.IsEmpty()) return;
+  if (text.empty() || rc.IsEmpty()) return TextFit{};
   RichText rich = ParseInlineMarkup(text);
   std::string utf8;
   PangoAttrList* attrs = pango_attr_list_new();
@@ -271,9 +334,10 @@ void CRenderContext::DrawRichText(const UiRect& rc, const std::wstring& text, Ui
       add(pango_attr_font_desc_new(manager_.GetFontCache().Get(manager_.GetFont(run.font))));
     }
   }
-  PangoLayout* layout =
-      MakeLayout(cr_, manager_.GetFontCache().Get(manager_.GetFont(font)), utf8, rc, style);
+  const FontInfo& info = manager_.GetFont(font);
+  PangoLayout* layout = MakeLayout(cr_, manager_.GetFontCache().Get(info), utf8, rc, style);
   pango_layout_set_attributes(layout, attrs);
+  TextFit fit = FitLayout(layout, attrs, rc.GetWidth(), style);
   pango_attr_list_unref(attrs);
   double top = TopOf(layout, rc, style);
   cairo_save(cr_);
@@ -306,6 +370,7 @@ void CRenderContext::DrawRichText(const UiRect& rc, const std::wstring& text, Ui
     }
   }
   g_object_unref(layout);
+  return fit;
 }
 
 void CRenderContext::PushClip(const UiRect& rc) {

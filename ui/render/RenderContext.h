@@ -24,6 +24,20 @@ enum TextStyle : unsigned {
   kTextSingleLine = 16,
   kTextWordBreak = 32,
   kTextEndEllipsis = 64,
+  // One-line text wider than its place is set smaller, down to kMinTextScale, before an
+  // ellipsis ends it.
+  kTextShrinkToFit = 128,
+};
+
+inline constexpr double kMinTextScale = 0.8;
+
+// How a one-line text was fitted into its place.
+struct TextFit {
+  double scale = 1.0;  // of the font's size
+  bool ellipsized = false;
+  int naturalWidth = 0;  // at full size
+  int width = 0;         // as drawn
+  int available = 0;
 };
 
 // Where a {a} link of a rich text was drawn.
@@ -49,12 +63,12 @@ class CRenderContext {
   // the image cannot be found or decoded (nothing is drawn then).
   bool DrawImage(const UiRect& rc, const std::wstring& imageValue);
   // Alpha of the colour is ignored for text.
-  void DrawText(const UiRect& rc, const std::wstring& text, UiColor color, int font,
-                unsigned style);
+  TextFit DrawText(const UiRect& rc, const std::wstring& text, UiColor color, int font,
+                   unsigned style);
   // Inline markup text; collects the link areas when links is not null. hotLink is drawn
   // in the hover colour.
-  void DrawRichText(const UiRect& rc, const std::wstring& text, UiColor color, int font,
-                    unsigned style, std::vector<LinkArea>* links, int hotLink);
+  TextFit DrawRichText(const UiRect& rc, const std::wstring& text, UiColor color, int font,
+                       unsigned style, std::vector<LinkArea>* links, int hotLink);
 
   // Width in pixels of a one-line text.
   int MeasureText(const std::wstring& text, int font);

@@ -106,12 +106,14 @@ void CNativeWindow::PostTask(std::function<void()> task) {
 }
 
 bool CNativeWindow::SetTimer(int id, unsigned intervalMs) {
+  AssertUiThread("SetTimer");
   if (!IsWindow()) return false;
   host_->SetTimer(id, intervalMs);
   return true;
 }
 
 void CNativeWindow::KillTimer(int id) {
+  AssertUiThread("KillTimer");
   if (host_) host_->KillTimer(id);
 }
 
@@ -133,10 +135,12 @@ bool CNativeWindow::SetIconResource(int id) {
 }
 
 void CNativeWindow::SetTaskbarState(TaskbarState state) {
+  AssertUiThread("SetTaskbarState");
   if (IsWindow()) host_->SetTaskbarState(state);
 }
 
 void CNativeWindow::SetTaskbarValue(std::uint64_t completed, std::uint64_t total) {
+  AssertUiThread("SetTaskbarValue");
   if (IsWindow()) host_->SetTaskbarValue(completed, total);
 }
 

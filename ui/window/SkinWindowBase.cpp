@@ -4,9 +4,11 @@
 #include <cwctype>
 
 #include "platform/Resources.h"
+#include "ui/controls/Button.h"
 #include "ui/controls/Control.h"
 #include "ui/core/SkinResources.h"
 #include "ui/core/Utf.h"
+#include "ui/window/AccessibleTree.h"
 
 namespace SkinUI {
 namespace {
@@ -132,7 +134,12 @@ bool SkinWindowBase::LoadSkin(std::string& error) {
   }
   if (!opened) return false;
   m_pm.SetResources(resources);
-  BuildResult built = BuildSkin(GetSkinFile(), m_pm, this);
+  std::wstring file = GetSkinFile();
+  static const std::wstring kRtlSuffix = L"_rtl.xml";
+  rightToLeft_ =
+      file.size() >= kRtlSuffix.size() &&
+      EqualsNoCase(std::wstring_view(file).substr(file.size() - kRtlSuffix.size()), kRtlSuffix);
+  BuildResult built = BuildSkin(file, m_pm, this);
   if (!built.root) {
     error = built.error;
     return false;
@@ -193,6 +200,29 @@ void SkinWindowBase::OnHostPaint(cairo_t* cr) {
 
 void SkinWindowBase::OnHostResize(UiSize clientSize) {
   m_pm.SetClientSize(clientSize);
+}
+
+std::vector<AccessibleNode> SkinWindowBase::OnHostAccessibleNodes() {
+  m_pm.EnsureLayout();
+  return DescribeControls(
+      m_pm, rightToLeft_ ? LayoutDirection::kRightToLeft : LayoutDirection::kLeftToRight);
+}
+
+bool SkinWindowBase::OnHostAccessibleAction(std::uintptr_t id) {
+  CControlUI* c = FindDescribedControl(m_pm, id);
+  if (c == nullptr || !c->IsEnabled() || dynamic_cast<CButtonUI*>(c) == nullptr) return false;
+  PostTask([this, id] {
+    // Looked up again: the control may be gone or hidden by now.
+    if (CControlUI* now = FindDescribedControl(m_pm, id)) now->Activate();
+  });
+  return true;
+}
+
+bool SkinWindowBase::OnHostAccessibleFocus(std::uintptr_t id) {
+  CControlUI* c = FindDescribedControl(m_pm, id);
+  if (c == nullptr || !c->IsFocusable() || !c->IsEnabled()) return false;
+  m_pm.SetFocus(c);
+  return m_pm.GetFocus() == c;
 }
 
 HitArea SkinWindowBase::HitTest(UiPoint pt) {

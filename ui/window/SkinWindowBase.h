@@ -69,6 +69,8 @@ class SkinWindowBase : public CNativeWindow,
   }
   // Which part of the window a client point is: size box, caption or client.
   HitArea HitTest(UiPoint pt);
+  // A right-to-left skin: its window file's name ends in "_rtl.xml", as the program names them.
+  bool IsRightToLeftSkin() const { return rightToLeft_; }
 
  protected:
   bool OnCreate() override;
@@ -87,11 +89,17 @@ class SkinWindowBase : public CNativeWindow,
   void OnHostKeyDown(Key key, unsigned modifiers) override { m_pm.OnKeyDown(key, modifiers); }
   void OnHostChar(wchar_t ch) override { m_pm.OnChar(ch); }
   void OnHostFocusLost() override { m_pm.OnWindowFocusLost(); }
+  std::vector<AccessibleNode> OnHostAccessibleNodes() override;
+  // The action runs after the call returns, as a click would: a handler that opens a box must
+  // not hold the screen reader's request open.
+  bool OnHostAccessibleAction(std::uintptr_t id) override;
+  bool OnHostAccessibleFocus(std::uintptr_t id) override;
 
   CPaintManagerUI m_pm;
 
  private:
   bool LoadSkin(std::string& error);
+  bool rightToLeft_ = false;
 };
 
 // Shows the "could not load the skin" box and ends the process with status 1.

@@ -1,10 +1,12 @@
-// One connection of the segmented downloader: its stream, read buffer and the byte range it is
-// fetching. Shared by the connection list and the one operation in flight on it; its fields are
-// used on the I/O thread only, apart from the atomic byte count, which progress queries read.
+// One connection slot of the segmented downloader: its stream, read buffer, the byte range it
+// has checked out of the book and where its response's body stands. Shared by the connection
+// list and the one operation in flight on it. A failed attempt marks the object dead and puts a
+// fresh copy in the list, so that a late handler of the old attempt drops what it carries. Its
+// fields are used on the I/O thread only, apart from the atomic byte count.
 #pragma once
 
-#include <array>
 #include <atomic>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/system/error_code.hpp>
 #include <chrono>
 #include <cstdint>
@@ -17,41 +19,61 @@
 namespace kvhttp::detail {
 
 struct http_stream_object {
-  static constexpr std::size_t kBufferSize = 2048;
-  // Received bytes are gathered up to this much before they go to the storage in one write.
-  static constexpr std::size_t kWriteChunk = 64 * 1024;
+  // One socket read lands straight in this buffer (capped by the range and the rate budget).
+  static constexpr std::size_t kBufferSize = 256 * 1024;
   using clock = std::chrono::steady_clock;
 
-  http_stream_object() = default;
-  // The copy a reconnect puts in the list: same range and counters, no stream yet.
+  enum class phase {
+    idle,        // no range to fetch right now; the tick looks again
+    waiting,     // failed; tries again at retry_at
+    opening,     // connecting and asking for its range
+    requesting,  // asking for its next range on the kept-alive connection
+    reading,     // reading the body
+    parked,      // reading, but this second's rate budget is spent
+    done,        // given up, or nothing left to do for good
+  };
+
+  http_stream_object(int slotIndex) : slot(slotIndex) {}
+  // The copy that takes a slot over after a failure: same slot and counters, no stream, no
+  // range.
   http_stream_object(const http_stream_object& o)
-      : first(o.first),
-        last(o.last),
-        bytes_transferred(o.bytes_transferred),
+      : slot(o.slot),
         bytes_downloaded(o.bytes_downloaded.load()),
-        last_request_time(o.last_request_time),
-        last_error(o.last_error),
-        read_size(o.read_size),
-        done(o.done),
-        reconnect_now(o.reconnect_now) {}
+        written_mark(o.written_mark),
+        last_error(o.last_error) {}
   http_stream_object& operator=(const http_stream_object&) = delete;
 
-  std::int64_t RangeLength() const { return last - first + 1; }
-  bool RangeComplete() const { return bytes_transferred >= RangeLength(); }
+  bool holds_range() const { return end > first; }
+  bool alive() const { return current != phase::done; }
 
+  const int slot;
   std::shared_ptr<http_stream> stream;
-  std::array<char, kBufferSize> buffer{};
-  std::vector<char> pending;                           // received, not yet written; not copied
-  std::int64_t pending_offset = 0;                     // file offset of pending[0]
-  std::int64_t first = 0;                              // inclusive
-  std::int64_t last = -1;                              // inclusive
-  std::int64_t bytes_transferred = 0;                  // for the current range
-  std::atomic<std::int64_t> bytes_downloaded{0};       // on this connection in all
-  std::optional<clock::time_point> last_request_time;  // unset: never times out
+  std::vector<char> buffer;  // allocated on the first read
+  // The range checked out of the book: [first, end).
+  std::int64_t first = 0;
+  std::int64_t end = 0;
+  // File offset of the next body byte the response delivers; bytes before `first` are
+  // skipped.
+  std::int64_t position = 0;
+  // File offset where the body ends (exclusive), -1 when only the connection's end tells.
+  std::int64_t body_end = -1;
+  // The body goes on past the range, so the range may grow along it.
+  bool open_ended = false;
+  std::atomic<std::int64_t> bytes_downloaded{0};  // body bytes received on this slot in all
+  std::int64_t attempt_written = 0;               // bytes written in this attempt
+  // The download's written bytes when this slot last failed: an attempt that writes only what
+  // a restart from zero had erased is no progress.
+  std::int64_t written_mark = 0;
+  std::optional<clock::time_point> last_request_time;
+  clock::time_point window_start{};  // stall watch: bytes received since window_start
+  std::int64_t window_bytes = 0;
+  clock::time_point retry_at{};
+  std::unique_ptr<boost::asio::steady_timer> retry_timer;  // wakes a waiting slot at retry_at
   boost::system::error_code last_error;
   std::size_t read_size = 0;  // bytes asked for by the read in flight
-  bool done = false;
-  bool reconnect_now = false;
+  unsigned read_second = 0;   // the rate budget's second that paid for it
+  phase current = phase::idle;
+  bool dead = false;  // superseded by a fresh copy: whatever still arrives is dropped
 };
 
 }  // namespace kvhttp::detail

@@ -1,11 +1,16 @@
 #include "platform/web/detail/CurlTransfer.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 
+#include "platform/web/SystemProxy.h"
 #include "platform/web/WebRequest.h"
 
 namespace platform::web_detail {
@@ -27,7 +32,31 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b + 1);
 }
 
+// Connection sockets are made close-on-exec from the start, so a program started meanwhile by
+// another thread never inherits one.
+curl_socket_t OpenSocket(void*, curlsocktype, curl_sockaddr* address) {
+  return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+}
+
 }  // namespace
+
+void MarkSocketsCloseOnExec() {
+  DIR* dir = opendir("/proc/self/fd");
+  if (!dir) return;
+  const int own = dirfd(dir);
+  while (dirent* entry = readdir(dir)) {
+    char* end = nullptr;
+    const long fd = std::strtol(entry->d_name, &end, 10);
+    if (*end != '\0' || fd <= 2 || fd == own) continue;
+    const int flags = fcntl(static_cast<int>(fd), F_GETFD);
+    if (flags < 0 || (flags & FD_CLOEXEC)) continue;
+    struct stat st;
+    if (fstat(static_cast<int>(fd), &st) == 0 && S_ISSOCK(st.st_mode)) {
+      fcntl(static_cast<int>(fd), F_SETFD, flags | FD_CLOEXEC);
+    }
+  }
+  closedir(dir);
+}
 
 std::uint32_t ErrorFromCurl(CURLcode code) {
   switch (code) {
@@ -96,11 +125,14 @@ bool CurlTransfer::Start(const TransferSetup& s, std::uint32_t& error) {
   Cleanup();
   multi_ = curl_multi_init();
   easy_ = curl_easy_init();
+  // The multi handle's wake-up pair is made without close-on-exec.
+  MarkSocketsCloseOnExec();
   if (!multi_ || !easy_) {
     error = kWebErrOutOfHandles;
     return false;
   }
   CURL* e = easy_;
+  curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, &OpenSocket);
   curl_easy_setopt(e, CURLOPT_URL, s.url.c_str());
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText_);
@@ -115,7 +147,11 @@ bool CurlTransfer::Start(const TransferSetup& s, std::uint32_t& error) {
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlTransfer::OnBody);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
   if (!s.agent.empty()) curl_easy_setopt(e, CURLOPT_USERAGENT, s.agent.c_str());
-  if (s.noProxy) curl_easy_setopt(e, CURLOPT_PROXY, "");
+  // The proxy is always named here (libcurl would otherwise read the variables itself, without
+  // the desktop's settings); "" is a direct connection.
+  proxy_ = s.noProxy ? "" : SystemProxyFor(s.url);
+  curl_easy_setopt(e, CURLOPT_PROXY, proxy_.c_str());
+  curl_easy_setopt(e, CURLOPT_NOPROXY, "");
   if (s.connectMs > 0) curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, s.connectMs);
   curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, s.verifyPeer ? 1L : 0L);
   curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, s.verifyHost ? 2L : 0L);
@@ -195,6 +231,9 @@ bool CurlTransfer::Drive(Ready ready, std::uint32_t& error) {
       error = kWebErrInternal;
       return false;
     }
+    // Until the connection stands, libcurl may have made the resolver's socket pair, which it
+    // leaves inheritable.
+    if (!connected_) MarkSocketsCloseOnExec();
     int left = 0;
     while (CURLMsg* m = curl_multi_info_read(multi_, &left)) {
       if (m->msg == CURLMSG_DONE && m->easy_handle == easy_) {

@@ -60,6 +60,7 @@ class CurlTransfer {
   CURLM* multi_ = nullptr;
   CURL* easy_ = nullptr;
   curl_slist* headers_ = nullptr;
+  std::string proxy_;
   std::string requestBody_;
   char errorText_[CURL_ERROR_SIZE] = {};
 
@@ -78,6 +79,10 @@ class CurlTransfer {
   bool connected_ = false;
   std::chrono::steady_clock::time_point lastActivity_;
 };
+
+// Sets close-on-exec on every socket of the process that lacks it (0-2 excepted): libcurl makes
+// some socket pairs of its own without it.
+void MarkSocketsCloseOnExec();
 
 // The WebError code for a libcurl result.
 std::uint32_t ErrorFromCurl(CURLcode code);

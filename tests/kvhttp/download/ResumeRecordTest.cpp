@@ -27,18 +27,30 @@ ResumeRecordContent Sample() {
   return c;
 }
 
-TEST(ResumeRecord, EncodesTheFiveKeysInOrder) {
-  const std::string text = EncodeResumeRecord(Sample());
+TEST(ResumeRecord, EncodesTheFiveKeysInOrderThenTheValidator) {
+  ResumeRecordContent sample = Sample();
+  sample.validator = "\"5f-1\"";
+  const std::string text = EncodeResumeRecord(sample);
   EXPECT_EQ(text,
             "d8:bitfield8:\x80\0\0\0\0\0\0\x04"s
             "9:file_sizei1000000e9:final_url35:http://127.0.0.1:8080/a%20b.bin?x=1"
-            "9:piece_numi62e10:piece_sizei16384ee");
+            "9:piece_numi62e10:piece_sizei16384e9:validator6:\"5f-1\"e");
   ResumeRecordContent back;
   ASSERT_TRUE(DecodeResumeRecord(text, back));
   EXPECT_EQ(back.finalUrl, Sample().finalUrl);
   EXPECT_EQ(back.fileSize, 1000000);
   EXPECT_EQ(back.pieceSize, 16384);
   EXPECT_EQ(back.bitfield.bytes(), Sample().bitfield.bytes());
+  EXPECT_EQ(back.validator, sample.validator);
+
+  // A record written before the validator existed is still read, with no validator.
+  const std::string old =
+      "d8:bitfield8:\x80\0\0\0\0\0\0\x04"s
+      "9:file_sizei1000000e9:final_url35:http://127.0.0.1:8080/a%20b.bin?x=1"
+      "9:piece_numi62e10:piece_sizei16384ee";
+  ASSERT_TRUE(DecodeResumeRecord(old, back));
+  EXPECT_EQ(back.validator, "");
+  EXPECT_EQ(back.fileSize, 1000000);
 }
 
 TEST(ResumeRecord, InconsistentRecordsAreRefused) {

@@ -97,6 +97,11 @@ TEST(CookiesTest, BlanksAndBareWords) {
   EXPECT_EQ(jar.cookies[0].name, "x");
   EXPECT_EQ(jar.cookies[0].value, "y z");
   EXPECT_EQ(jar.cookies[0].path, "/");
+  // A control character would end the Cookie line of the next request early.
+  ParseSetCookie(jar, "evil=a\rb; Path=/");
+  ParseSetCookie(jar, "e\x01vil=1");
+  EXPECT_EQ(jar.cookies.size(), 1u);
+  EXPECT_EQ(CookieHeader(jar, connection_security::plain, "h", "/"), "x=y z");
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <istream>
 #include <thread>
 
+#include "tests/kvhttp/support/FaultServer.h"
 #include "tests/support/TestSupport.h"
 
 namespace kvhttp {
@@ -286,7 +287,7 @@ TEST_F(HttpStreamNginxTest, RefusedOpens) {
 
 class HttpStreamTlsTest : public ::testing::Test {
  protected:
-  void Serve(const std::vector<std::string>& names) {
+  void Serve(const std::vector<std::string>& names, const std::string& extraConfig = "") {
     ASSERT_TRUE(kvtest::MakeTestCertificates(dir_ / "certs", names, certs_));
     std::filesystem::create_directories(dir_ / "www");
     kvtest::WriteFile(dir_ / "www/a.txt", "secret bytes");
@@ -297,6 +298,7 @@ class HttpStreamTlsTest : public ::testing::Test {
     o.tls = true;
     o.certFile = certs_.serverCert;
     o.keyFile = certs_.serverKey;
+    o.extraServerConfig = extraConfig;
     ASSERT_TRUE(nginx_.Start(o));
   }
 
@@ -365,6 +367,28 @@ TEST_F(HttpStreamTlsTest, WrongHostNameFails) {
   bad_ca.SetCaFile((dir_ / "missing.pem").string());
   Fetch(bad_ca, ec);
   EXPECT_TRUE(ec) << "a CA file that cannot be loaded ends the open";
+}
+
+TEST_F(HttpStreamTlsTest, RedirectFromHttpsToPlainHttpIsRefused) {
+  // The plain server must never be asked: whoever sits on the path could answer for it.
+  kvtest::FaultServer plain;
+  ASSERT_TRUE(plain.Start());
+  Serve({"127.0.0.1"},
+        "    location /away { return 302 http://127.0.0.1:" + std::to_string(plain.port()) +
+            "/a.txt; }\n"
+            "    location /stay { return 302 /a.txt; }\n");
+  http_stream s(io_);
+  s.SetCaFile(certs_.caCert.string());
+  error_code ec;
+  s.Open(Url(nginx_.BaseUrl() + "/away"), ec);
+  EXPECT_EQ(ec, make_error_code(errc::insecure_redirect)) << ec.message();
+  EXPECT_EQ(plain.Log().find("GET"), std::string::npos) << plain.Log();
+
+  http_stream t(io_);
+  t.SetCaFile(certs_.caCert.string());
+  t.Open(Url(nginx_.BaseUrl() + "/stay"), ec);
+  EXPECT_FALSE(ec) << "https to https is followed: " << ec.message();
+  EXPECT_EQ(ReadBody(t, ec), "secret bytes");
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "tests/kvhttp/support/DownloadHarness.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -19,7 +22,17 @@ kvhttp::DownloadSettings TestSettings(const std::filesystem::path& out, int conn
   s.output_file = WidePath(out);
   s.resume_record_path = WidePath(out.string() + ".cfg");
   s.take_url_from_record = false;
+  s.first_retry_delay_ms = 50;
   return s;
+}
+
+std::string NginxEtag(const std::filesystem::path& file) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return {};
+  char text[64];
+  std::snprintf(text, sizeof text, "\"%llx-%llx\"", static_cast<unsigned long long>(st.st_mtime),
+                static_cast<unsigned long long>(st.st_size));
+  return text;
 }
 
 DownloadRun::DownloadRun() : download_(std::make_shared<kvhttp::multi_download>(io_)) {}
@@ -70,7 +83,7 @@ bool RangeLoggingNginx::Start(const std::filesystem::path& root, const std::stri
       "; sendfile_max_chunk 8k; }\n"
       "    location /r200/ { alias " +
       r +
-      "/;\n"
+      "/; limit_rate 2m;\n"
       "      if ($http_range ~ \"^bytes=[1-9]\") { rewrite ^/r200/(.*)$ /full/$1 last; } }\n"
       "    location /full/ { internal; alias " +
       r + "/; max_ranges 0; }\n";

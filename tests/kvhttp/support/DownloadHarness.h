@@ -19,8 +19,12 @@ namespace kvtest {
 
 std::wstring WidePath(const std::filesystem::path& p);
 
-// Settings for a test download into `out` (+ ".cfg" for the record) with short time-outs.
+// Settings for a test download into `out` (+ ".cfg" for the record) with short time-outs and
+// short pauses between retries.
 kvhttp::DownloadSettings TestSettings(const std::filesystem::path& out, int connections = 8);
+
+// The ETag nginx sends for `file` (its modification time and size in hexadecimal).
+std::string NginxEtag(const std::filesystem::path& file);
 
 class DownloadRun {
  public:
@@ -48,7 +52,8 @@ class DownloadRun {
 };
 
 // nginx serving `root` at "/", the same files limited to `rateText` per connection at "/slow/",
-// and at "/r200/" answering every range that does not start at 0 with the whole file (200).
+// and at "/r200/" (2 MB/s) answering every range that does not start at 0 with the whole file
+// (200).
 class RangeLoggingNginx {
  public:
   bool Start(const std::filesystem::path& root, const std::string& rateText = "200k");

@@ -48,10 +48,19 @@ std::string FaultServer::Log() const {
   return ReadFile(dir_ / "log");
 }
 
-std::string FaultServer::FileBytes(std::int64_t first, std::int64_t size) {
+int FaultServer::Connections() const {
+  const std::string log = Log();
+  int n = 0;
+  for (std::size_t at = log.find("CONNECTION "); at != std::string::npos;
+       at = log.find("CONNECTION ", at + 1))
+    ++n;
+  return n;
+}
+
+std::string FaultServer::FileBytes(std::int64_t first, std::int64_t size, int version) {
   std::string out(static_cast<std::size_t>(size), '\0');
   for (std::int64_t i = 0; i < size; ++i) {
-    const std::int64_t j = (first + i) % kPeriod;
+    const std::int64_t j = (first + i + std::int64_t{4099} * version) % kPeriod;
     out[static_cast<std::size_t>(i)] = static_cast<char>((j * 31 + (j >> 8) * 7) & 0xff);
   }
   return out;

@@ -26,8 +26,11 @@ class FaultServer {
   // The log holds one "METHOD target" line per request received.
   std::string Log() const;
 
-  // Bytes [first, first + size) of the server's generated file (the /file and /dir/ paths).
-  static std::string FileBytes(std::int64_t first, std::int64_t size);
+  // Bytes [first, first + size) of the server's generated file (the /file and /dir/ paths) in
+  // the given version.
+  static std::string FileBytes(std::int64_t first, std::int64_t size, int version = 0);
+  // Connections the server accepted that sent a request.
+  int Connections() const;
 
  private:
   TempDir dir_;

@@ -126,6 +126,70 @@ TEST_F(KvgetTest, DownloadsThroughASocksProxyWithAPassword) {
   EXPECT_EQ(output, "kvget: proxy: SOCKS authentication error\n");
 }
 
+// Waits until the record beside `out` vouches for at least `bytes`; false after 30 s.
+bool WaitForRecord(const fs::path& out, std::int64_t bytes) {
+  const auto end = std::chrono::steady_clock::now() + 30s;
+  while (std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(100ms);
+    kvhttp::ResumeRecordContent record;
+    if (!kvhttp::DecodeResumeRecord(kvtest::ReadFile(out.string() + ".cfg"), record)) continue;
+    std::int64_t claimed = 0;
+    for (std::int64_t i = 0; i < record.bitfield.count(); ++i)
+      if (record.bitfield.get(i)) claimed += record.pieceSize;
+    if (claimed >= bytes) return true;
+  }
+  return false;
+}
+
+TEST_F(KvgetTest, FileReplacedOnTheServerBetweenRunsIsFetchedWhole) {
+  const fs::path out = dir_ / "r.bin";
+  kvtest::ChildProcess first;
+  ASSERT_TRUE(first.Start({Kvget(), nginx_.Url("/slow/f.bin"), out.string()},
+                          (dir_ / "first.out").string(),
+                          {{"KVGET_LOG_DIR", (dir_ / "log").string()}}));
+  ASSERT_TRUE(WaitForRecord(out, 512 * 1024));
+  first.Stop(SIGKILL);
+  // Another file of the same size under the same name, as a new release would be.
+  const std::string replaced = kvtest::PatternBytes(content_.size(), 77);
+  kvtest::WriteFile(www_ / "f.bin", replaced);
+  fs::last_write_time(www_ / "f.bin", fs::last_write_time(www_ / "f.bin") + 100s);
+  std::string output;
+  EXPECT_EQ(Run({nginx_.Url("/f.bin"), out.string()}, output), 0) << output;
+  EXPECT_EQ(kvtest::Sha256Hex(kvtest::ReadFile(out)), kvtest::Sha256Hex(replaced));
+}
+
+TEST_F(KvgetTest, SecondRunOnTheSameOutputIsRefusedAndDescriptorsAreCloseOnExec) {
+  const fs::path out = dir_ / "l.bin";
+  kvtest::ChildProcess first;
+  ASSERT_TRUE(first.Start({Kvget(), nginx_.Url("/slow/f.bin"), out.string()},
+                          (dir_ / "first.out").string(),
+                          {{"KVGET_LOG_DIR", (dir_ / "log").string()}}));
+  ASSERT_TRUE(WaitForRecord(out, 128 * 1024));
+
+  std::string output;
+  EXPECT_EQ(Run({nginx_.Url("/f.bin"), out.string()}, output), 1);
+  EXPECT_EQ(output, "kvget: another download is writing to " + out.string() + ".tmp\n");
+
+  // Sockets, the data file and the record: none may reach a program the process starts.
+  int checked = 0;
+  const fs::path fds = "/proc/" + std::to_string(first.pid()) + "/fd";
+  for (const auto& entry : fs::directory_iterator(fds)) {
+    std::error_code ec;
+    const std::string target = fs::read_symlink(entry.path(), ec).string();
+    const bool ours = target.rfind("socket:", 0) == 0 || target.rfind(out.string(), 0) == 0;
+    if (ec || !ours) continue;
+    const std::string info = kvtest::ReadFile("/proc/" + std::to_string(first.pid()) + "/fdinfo/" +
+                                              entry.path().filename().string());
+    const auto at = info.find("flags:");
+    ASSERT_NE(at, std::string::npos);
+    const unsigned long flags = std::stoul(info.substr(at + 6), nullptr, 8);
+    EXPECT_TRUE(flags & 02000000) << target << " is inherited by child processes";
+    ++checked;
+  }
+  EXPECT_GE(checked, 3);
+  first.Stop(SIGKILL);
+}
+
 TEST_F(KvgetTest, InterruptedRunSaysSo) {
   kvtest::ChildProcess p;
   const fs::path out = dir_ / "i.bin";

@@ -1,9 +1,17 @@
 #include "platform/web/WebRequest.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <memory>
+#include <set>
+#include <sstream>
+#include <thread>
 
 #include "tests/platform/web/support/ScriptedServer.h"
 #include "tests/platform/web/support/TunnelProxy.h"
@@ -318,7 +326,7 @@ TEST(WebScriptedTest, ProxyTakenFromTheEnvironmentOnlyWhenAllowed) {
   ScriptedServer proxy;
   ASSERT_TRUE(proxy.Start([](const ScriptedRequest&) { return Reply::Text(200, "via proxy"); }));
   setenv("http_proxy", proxy.BaseUrl().c_str(), 1);
-  EXPECT_TRUE(WebIsProxyConfigured());
+  EXPECT_TRUE(WebIsProxyConfigured("http://origin.invalid/file"));
   Handle session(WebOpen(L"", WebAccess::DefaultProxy));
   Handle conn(WebConnect(session.get(), L"origin.invalid", 80));
   Handle req(WebOpenRequest(conn.get(), L"GET", L"/file", 0));
@@ -330,7 +338,77 @@ TEST(WebScriptedTest, ProxyTakenFromTheEnvironmentOnlyWhenAllowed) {
   std::string got;
   ASSERT_TRUE(ReadAll(req.get(), got));
   EXPECT_EQ("via proxy", got);
-  EXPECT_FALSE(WebIsProxyConfigured());
+  EXPECT_FALSE(WebIsProxyConfigured("http://origin.invalid/file"));
+}
+
+// The descriptors of this process that a started program would inherit.
+std::set<int> InheritableDescriptors() {
+  std::set<int> fds;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    const int fd = std::stoi(entry.path().filename().string());
+    const int flags = fcntl(fd, F_GETFD);
+    if (flags >= 0 && !(flags & FD_CLOEXEC)) fds.insert(fd);
+  }
+  return fds;
+}
+
+// The descriptors a program started now finds open ("ls" lists its own, plus the one it reads
+// the list through).
+std::set<int> DescriptorsOfAChild() {
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return {};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  pid_t pid = -1;
+  char* argv[] = {const_cast<char*>("ls"), const_cast<char*>("-1"),
+                  const_cast<char*>("/proc/self/fd"), nullptr};
+  posix_spawnp(&pid, "ls", &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  std::string text;
+  char buf[256];
+  for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) text.append(buf, n);
+  close(out[0]);
+  int status = 0;
+  if (pid > 0) waitpid(pid, &status, 0);
+  std::set<int> fds;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) fds.insert(std::stoi(line));
+  return fds;
+}
+
+// A program started while a request waits for its answer (after a name look-up, through the
+// variables' proxy) inherits none of the request's descriptors.
+TEST(WebDescriptorsTest, RequestSocketsAreCloseOnExec) {
+  ScriptedServer server;
+  ASSERT_TRUE(server.Start([](const ScriptedRequest&) {
+    Reply r;
+    r.pieces.push_back({"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", 1500});
+    return r;
+  }));
+  std::set<int> expected = InheritableDescriptors();
+  setenv("http_proxy", ("http://localhost:" + std::to_string(server.port())).c_str(), 1);
+  bool ok = false;
+  std::thread request([&] {
+    Handle session(WebOpen(L"", WebAccess::DefaultProxy));
+    Handle conn(WebConnect(session.get(), L"origin.invalid", 80));
+    Handle req(WebOpenRequest(conn.get(), L"GET", L"/file", 0));
+    ok = SendAndReceive(req.get());
+  });
+  const bool arrived = server.WaitForRequests(1);
+  const std::set<int> seen = DescriptorsOfAChild();
+  request.join();
+  unsetenv("http_proxy");
+  ASSERT_TRUE(arrived);
+  EXPECT_TRUE(ok);
+  // 0-2, and the folder ls reads its list from (the lowest free number).
+  expected.insert({0, 1, 2});
+  std::set<int> extra;
+  for (int fd : seen) {
+    if (!expected.count(fd)) extra.insert(fd);
+  }
+  ASSERT_LE(extra.size(), 1u) << "inherited: " << ::testing::PrintToString(extra);
 }
 
 TEST(WebErrorsTest, ConnectFailuresHaveTheirCodesAndTexts) {

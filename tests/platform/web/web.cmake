@@ -7,3 +7,7 @@ target_link_libraries(kv_web_test_server PUBLIC Threads::Threads)
 kv_test(platform_web_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/WebRequestTest.cpp
   DEPS kv::platform_web kv::web_test_server)
+
+kv_test(platform_system_proxy_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/SystemProxyTest.cpp
+  DEPS kv::platform_web)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "tests/ui/UiTestSupport.h"
 #include "tests/ui/XvfbDisplay.h"
 #include "ui/core/Utf.h"
+#include "ui/host/gtk/GtkHostWindow.h"
 #include "ui/host/gtk/LauncherEntry.h"
 
 namespace SkinUI {
@@ -240,6 +242,176 @@ TEST_F(GtkHostTest, MessageBoxAnswerComesBackToTheWorker) {
   EXPECT_EQ(result, IDNO);
 }
 
+// With KV_SHOTS=DIR set, what the screen shows is saved there for a person to look at.
+void SaveScreen(const std::string& name) {
+  if (const char* dir = getenv("KV_SHOTS")) {
+    uitest::RunX(*g_display, "import -window root " + std::string(dir) + "/" + name);
+  }
+}
+
+// The dialog of that title among the toplevels, once it is on screen.
+GtkWidget* FindDialog(const char* title) {
+  GList* all = gtk_window_list_toplevels();
+  GtkWidget* found = nullptr;
+  for (GList* w = all; w; w = w->next) {
+    const char* t = gtk_window_get_title(GTK_WINDOW(w->data));
+    if (GTK_IS_DIALOG(w->data) && t && std::string(t) == title &&
+        gtk_widget_get_mapped(GTK_WIDGET(w->data))) {
+      found = GTK_WIDGET(w->data);
+    }
+  }
+  g_list_free(all);
+  return found;
+}
+
+// The first widget of a type below w (w itself included).
+GtkWidget* FindChild(GtkWidget* w, GType type) {
+  if (G_TYPE_CHECK_INSTANCE_TYPE(w, type)) return w;
+  if (!GTK_IS_CONTAINER(w)) return nullptr;
+  GList* kids = gtk_container_get_children(GTK_CONTAINER(w));
+  GtkWidget* found = nullptr;
+  for (GList* k = kids; k && !found; k = k->next) found = FindChild(GTK_WIDGET(k->data), type);
+  g_list_free(kids);
+  return found;
+}
+
+// Clicks a widget of a shown dialog with a real pointer event.
+void ClickWidget(GtkWidget* w) {
+  GtkWidget* top = gtk_widget_get_toplevel(w);
+  int x = 0, y = 0, ox = 0, oy = 0;
+  gtk_widget_translate_coordinates(w, top, gtk_widget_get_allocated_width(w) / 2,
+                                   gtk_widget_get_allocated_height(w) / 2, &x, &y);
+  gdk_window_get_origin(gtk_widget_get_window(top), &ox, &oy);
+  uitest::RunX(*g_display, "xdotool mousemove " + std::to_string(ox + x) + " " +
+                               std::to_string(oy + y) + " click 1");
+}
+
+// Steps run one after another on the UI thread, one per tick, inside whatever loop runs (a
+// message box's own loop included); a step that returns false is tried again at the next tick.
+class UiScript {
+ public:
+  explicit UiScript(std::vector<std::function<bool()>> steps) : steps_(std::move(steps)) {
+    source_ = g_timeout_add(150, &UiScript::Tick, this);
+  }
+  ~UiScript() {
+    if (!finished()) g_source_remove(source_);
+  }
+  bool finished() const { return next_ >= steps_.size(); }
+
+ private:
+  static gboolean Tick(gpointer p) {
+    auto* self = static_cast<UiScript*>(p);
+    if (self->steps_[self->next_]()) ++self->next_;
+    return self->finished() ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
+  }
+  std::vector<std::function<bool()>> steps_;
+  std::size_t next_ = 0;
+  guint source_ = 0;
+};
+
+int LeftIn(GtkWidget* w, GtkWidget* top) {
+  int x = 0, y = 0;
+  gtk_widget_translate_coordinates(w, top, 0, 0, &x, &y);
+  return x;
+}
+
+TEST_F(GtkHostTest, MessageBoxSpeaksTheUiLanguageAndMirrorsItsButtonsRightToLeft) {
+  SetMessageBoxButtonLabels({{IDABORT, L"Abbrechen"},
+                             {IDRETRY, L"Wiederholen"},
+                             {IDIGNORE, L"Über_springen"},
+                             {IDOK, L""}});
+  std::atomic<int> result{0};
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    result = window_->MessageBox(L"Netzwerkfehler.", L"KV Network",
+                                 MB_ABORTRETRYIGNORE | MB_ICONWARNING | MB_RTLREADING | MB_RIGHT);
+    done = true;
+  });
+  GtkWidget* box = nullptr;
+  bool escapeIgnored = false;
+  UiScript script({
+      [&] { return (box = FindDialog("KV Network")) != nullptr; },
+      [&] {
+        GtkDialog* dialog = GTK_DIALOG(box);
+        GtkWidget* abort = gtk_dialog_get_widget_for_response(dialog, IDABORT);
+        GtkWidget* retry = gtk_dialog_get_widget_for_response(dialog, IDRETRY);
+        GtkWidget* ignore = gtk_dialog_get_widget_for_response(dialog, IDIGNORE);
+        EXPECT_TRUE(abort && retry && ignore);
+        if (!abort || !retry || !ignore) return true;
+        EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(abort)), "Abbrechen");
+        EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(retry)), "Wiederholen");
+        // An underscore of a translated label is a letter, not a mnemonic mark.
+        GtkWidget* ignoreText = FindChild(ignore, GTK_TYPE_LABEL);
+        EXPECT_TRUE(ignoreText &&
+                    std::string(gtk_label_get_text(GTK_LABEL(ignoreText))) == "Über_springen");
+        // Right to left: the first button is the rightmost one.
+        EXPECT_GT(LeftIn(abort, box), LeftIn(retry, box));
+        EXPECT_GT(LeftIn(retry, box), LeftIn(ignore, box));
+        // The text can be selected and copied; the kind's icon stands before it (on its right).
+        GtkWidget* text = FindChild(gtk_dialog_get_content_area(dialog), GTK_TYPE_LABEL);
+        GtkWidget* icon = FindChild(gtk_dialog_get_content_area(dialog), GTK_TYPE_DRAWING_AREA);
+        EXPECT_TRUE(text && icon);
+        if (text && icon) {
+          EXPECT_STREQ(gtk_label_get_text(GTK_LABEL(text)), "Netzwerkfehler.");
+          EXPECT_TRUE(gtk_label_get_selectable(GTK_LABEL(text)));
+          EXPECT_EQ(gtk_widget_get_direction(text), GTK_TEXT_DIR_RTL);
+          EXPECT_GT(LeftIn(icon, box), LeftIn(text, box));
+        }
+        std::string xid = uitest::FindXWindow(*g_display, "^KV Network$", std::chrono::seconds(5));
+        SaveScreen("box_rtl.png");
+        uitest::RunX(*g_display, "xdotool windowfocus --sync " + xid + " key Escape");
+        return true;
+      },
+      [&] { return true; },  // give the Escape time to arrive
+      [&] {
+        escapeIgnored = FindDialog("KV Network") != nullptr && !done;
+        ClickWidget(gtk_dialog_get_widget_for_response(GTK_DIALOG(box), IDRETRY));
+        return true;
+      },
+  });
+  bool answered = PumpUntil([&] { return done.load(); }, std::chrono::seconds(20));
+  if (!answered && FindDialog("KV Network")) {
+    gtk_dialog_response(GTK_DIALOG(FindDialog("KV Network")), IDRETRY);
+  }
+  PumpUntil([&] { return done.load(); }, std::chrono::seconds(5));
+  worker.join();
+  EXPECT_TRUE(answered);
+  EXPECT_TRUE(escapeIgnored);
+  EXPECT_EQ(result, IDRETRY);
+
+  // Left to right, with the English default for a label left empty; Escape answers Cancel.
+  done = false;
+  std::thread worker2([&] {
+    result = window_->MessageBox(L"Close it?", L"KV Plain", MB_OKCANCEL | MB_ICONQUESTION);
+    done = true;
+  });
+  UiScript script2({
+      [&] { return (box = FindDialog("KV Plain")) != nullptr; },
+      [&] {
+        GtkWidget* ok = gtk_dialog_get_widget_for_response(GTK_DIALOG(box), IDOK);
+        GtkWidget* cancel = gtk_dialog_get_widget_for_response(GTK_DIALOG(box), IDCANCEL);
+        EXPECT_TRUE(ok && cancel);
+        if (!ok || !cancel) return true;
+        EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(ok)), "_OK");
+        EXPECT_LT(LeftIn(ok, box), LeftIn(cancel, box));
+        EXPECT_TRUE(gtk_widget_has_focus(ok));
+        std::string xid = uitest::FindXWindow(*g_display, "^KV Plain$", std::chrono::seconds(5));
+        SaveScreen("box_ltr.png");
+        uitest::RunX(*g_display, "xdotool windowfocus --sync " + xid + " key Escape");
+        return true;
+      },
+  });
+  answered = PumpUntil([&] { return done.load(); }, std::chrono::seconds(20));
+  if (!answered && FindDialog("KV Plain")) {
+    gtk_dialog_response(GTK_DIALOG(FindDialog("KV Plain")), IDOK);
+  }
+  PumpUntil([&] { return done.load(); }, std::chrono::seconds(5));
+  worker2.join();
+  SetMessageBoxButtonLabels({});
+  EXPECT_TRUE(answered);
+  EXPECT_EQ(result, IDCANCEL);
+}
+
 TEST_F(GtkHostTest, FolderPickerOpensWithItsTitleAndCancelLeavesTheFolder) {
   std::atomic<bool> seen{false};
   std::thread user([&] {
@@ -321,12 +493,45 @@ TEST_F(GtkHostTest, TaskbarProgressGoesOutAsALauncherEntrySignal) {
   EXPECT_DOUBLE_EQ(seen.progress, 0.42);
   EXPECT_TRUE(seen.visible);
   EXPECT_FALSE(seen.urgent);
+  // The window icon carries the state's badge in its lower corner: red for an error, amber for
+  // a pause; an error also asks for attention, a pause does not.
+  ASSERT_TRUE(window_->SetIconResource(101));
+  GtkWindow* gw = static_cast<CGtkHostWindow*>(window_->GetHostWindow())->gtkWindow();
+  auto badgePixel = [&] {
+    GdkPixbuf* icon = gtk_window_get_icon(gw);
+    if (const char* dir = getenv("KV_SHOTS")) {
+      std::string path = std::string(dir) + "/icon" + std::to_string(seen.count) + ".png";
+      gdk_pixbuf_save(icon, path.c_str(), "png", nullptr, nullptr);
+    }
+    int w = gdk_pixbuf_get_width(icon), h = gdk_pixbuf_get_height(icon);
+    // Inside the badge, beside its mark.
+    int x = w - w * 40 / 100, y = h - h * 26 / 100;
+    const guchar* p = gdk_pixbuf_get_pixels(icon) + y * gdk_pixbuf_get_rowstride(icon) +
+                      x * gdk_pixbuf_get_n_channels(icon);
+    return std::array<int, 3>{p[0], p[1], p[2]};
+  };
+  std::array<int, 3> plain = badgePixel();
   window_->SetTaskbarState(TaskbarState::kError);
   EXPECT_TRUE(PumpUntil([&] { return seen.count >= 3; }));
   EXPECT_TRUE(seen.urgent);
-  window_->SetTaskbarState(TaskbarState::kNoProgress);
+  EXPECT_TRUE(gtk_window_get_urgency_hint(gw));
+  std::array<int, 3> error = badgePixel();
+  EXPECT_GT(error[0], 180);
+  EXPECT_LT(error[1], 90);
+  window_->SetTaskbarState(TaskbarState::kPaused);
   EXPECT_TRUE(PumpUntil([&] { return seen.count >= 4; }));
+  EXPECT_FALSE(seen.urgent);
+  EXPECT_TRUE(seen.visible);
+  EXPECT_DOUBLE_EQ(seen.progress, 0.42);
+  EXPECT_FALSE(gtk_window_get_urgency_hint(gw));
+  std::array<int, 3> paused = badgePixel();
+  EXPECT_GT(paused[0], 200);
+  EXPECT_GT(paused[1], 140);
+  EXPECT_LT(paused[2], 80);
+  window_->SetTaskbarState(TaskbarState::kNoProgress);
+  EXPECT_TRUE(PumpUntil([&] { return seen.count >= 5; }));
   EXPECT_FALSE(seen.visible);
+  EXPECT_EQ(badgePixel(), plain);
   g_dbus_connection_signal_unsubscribe(bus, sub);
   g_object_unref(bus);
 

@@ -9,8 +9,9 @@
 namespace SkinUI {
 namespace {
 
-// A PNG of the given size, every pixel (r, g, b, a).
-std::vector<unsigned char> MakePng(int w, int h, guchar r, guchar g, guchar b, guchar a) {
+// A picture of the given size in a gdk-pixbuf format, every pixel (r, g, b, a).
+std::vector<unsigned char> MakeImage(const char* format, int w, int h, guchar r, guchar g, guchar b,
+                                     guchar a) {
   GdkPixbuf* pb = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, w, h);
   guchar* px = gdk_pixbuf_get_pixels(pb);
   int stride = gdk_pixbuf_get_rowstride(pb);
@@ -22,12 +23,16 @@ std::vector<unsigned char> MakePng(int w, int h, guchar r, guchar g, guchar b, g
   }
   gchar* buf = nullptr;
   gsize len = 0;
-  gboolean saved = gdk_pixbuf_save_to_buffer(pb, &buf, &len, "png", nullptr, nullptr);
+  gboolean saved = gdk_pixbuf_save_to_buffer(pb, &buf, &len, format, nullptr, nullptr);
   g_object_unref(pb);
   std::vector<unsigned char> out;
   if (saved) out.assign(buf, buf + len);
   g_free(buf);
   return out;
+}
+
+std::vector<unsigned char> MakePng(int w, int h, guchar r, guchar g, guchar b, guchar a) {
+  return MakeImage("png", w, h, r, g, b, a);
 }
 
 std::uint32_t PixelAt(const CSkinImage& img, int x, int y) {
@@ -48,6 +53,22 @@ TEST(ImageCacheTest, DecodesPremultipliedAndAppliesTheMask) {
   auto masked = DecodeImage(MakePng(2, 2, 255, 0, 255, 255), UiColor{0xFFFF00FF});
   ASSERT_NE(masked, nullptr);
   EXPECT_EQ(PixelAt(*masked, 1, 1), 0u);
+}
+
+TEST(ImageCacheTest, OnlyPngAndJpegAreDecoded) {
+  auto jpeg = DecodeImage(MakeImage("jpeg", 16, 16, 0, 200, 0, 255), std::nullopt);
+  ASSERT_NE(jpeg, nullptr);
+  EXPECT_EQ(jpeg->width(), 16);
+  // Formats gdk-pixbuf itself reads well are still refused: no other loader is ever tried.
+  for (const char* other : {"bmp", "tiff", "ico"}) {
+    std::vector<unsigned char> bytes = MakeImage(other, 16, 16, 0, 200, 0, 255);
+    ASSERT_FALSE(bytes.empty()) << other;
+    EXPECT_EQ(DecodeImage(bytes, std::nullopt), nullptr) << other;
+  }
+  // A PNG cut after its signature is not handed to another decoder either.
+  std::vector<unsigned char> png = MakePng(4, 4, 1, 2, 3, 255);
+  png.resize(8);
+  EXPECT_EQ(DecodeImage(png, std::nullopt), nullptr);
 }
 
 TEST(ImageCacheTest, RefusesGarbageAndOversizedPictures) {

@@ -8,10 +8,12 @@
 
 #include "tests/support/TestSupport.h"
 #include "tests/ui/UiTestSupport.h"
+#include "ui/controls/Button.h"
 #include "ui/controls/Label.h"
 #include "ui/controls/Option.h"
 #include "ui/controls/Progress.h"
 #include "ui/controls/TabLayout.h"
+#include "ui/render/UiLanguage.h"
 
 namespace SkinUI {
 namespace {
@@ -276,6 +278,151 @@ TEST_F(RenderTest, DescriptorDestPlacesTheBoxAndScaleTwoStaysCrisp) {
   EXPECT_EQ(f2->At(2 * 300 + 1, 2 * 250 + 1), kTeal);
   EXPECT_EQ(f2->At(2 * 325, 2 * 312 + 1), kWhite);  // the 1-pixel white line, 2 pixels high
   EXPECT_EQ(f2->At(2 * 325, 2 * 312 - 1), kTeal);
+}
+
+TEST_F(RenderTest, AtScaleTwoSkinImagesComeFromTheirTwinsWithSharpEdges) {
+  Open();
+  auto f1 = Render(1);
+  auto f2 = Render(2);
+  UiRect b = Find(L"btn_install")->GetPos();
+  int y = (b.top + b.bottom) / 2;
+  // The face's left edge: at scale 1 the outer pixel is half covered; the twin puts that edge
+  // between two device pixels, where a doubled 1x image would repeat the half-covered one.
+  std::uint32_t half = f1->At(b.left, y);
+  EXPECT_NE(half, kTeal);
+  EXPECT_NE(half, f1->At(b.left + 1, y));
+  std::uint32_t outer = f2->At(2 * b.left, 2 * y);
+  std::uint32_t inner = f2->At(2 * b.left + 1, 2 * y);
+  EXPECT_EQ(outer, kTeal);
+  EXPECT_EQ(inner, f1->At(b.left + 1, y));
+  EXPECT_NE(outer, inner);
+}
+
+TEST_F(RenderTest, AnImageWithoutATwinIsSmoothedNotDoubledAtScaleTwo) {
+  Open();
+  kvtest::TempDir dir;
+  // A banner of exactly the control's size, black on the left half and white on the right.
+  // At scale 2 it is enlarged: the seam must blend, not jump between doubled pixels.
+  GdkPixbuf* pb = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 650, 290);
+  for (int y = 0; y < 290; ++y) {
+    guchar* row = gdk_pixbuf_get_pixels(pb) + y * gdk_pixbuf_get_rowstride(pb);
+    for (int x = 0; x < 650; ++x) row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = x < 325 ? 0 : 255;
+  }
+  std::string path = (dir.path() / "seam.png").string();
+  ASSERT_TRUE(gdk_pixbuf_save(pb, path.c_str(), "png", nullptr, nullptr));
+  g_object_unref(pb);
+  ShowBannerPage();
+  CControlUI* banner = Find(L"banner");
+  banner->SetBkImage(std::wstring(path.begin(), path.end()));
+  auto f = Render(2);
+  const UiRect& r = banner->GetPos();
+  ASSERT_EQ(r.GetWidth(), 650);
+  int y = 2 * (r.top + 100);
+  int greys = 0;
+  for (int x = 2 * r.left; x < 2 * r.right; ++x) {
+    std::uint32_t p = f->At(x, y);
+    greys += p != 0x000000 && p != 0xFFFFFF;
+  }
+  EXPECT_GE(greys, 1);
+  EXPECT_LE(greys, 8);
+}
+
+TEST_F(RenderTest, GreekInstallTextIsDrawnWholeInsideTheButton) {
+  Open();
+  auto* install = dynamic_cast<CButtonUI*>(Find(L"btn_install"));
+  install->SetText(L"Εγκατάσταση");  // 176 pixels at the skin's size: wider than the button
+  auto f = Render();
+  const UiRect& b = install->GetPos();
+  const TextFit& fit = install->GetTextFit();
+  EXPECT_FALSE(fit.ellipsized);
+  EXPECT_LT(fit.scale, 1.0);
+  EXPECT_GE(fit.scale, kMinTextScale);
+  EXPECT_EQ(fit.available, b.GetWidth() - 2 * CButtonUI::kMinSidePadding);
+  // The white ink of the letters stays 12 pixels clear of either side and spans nearly all of
+  // the room between: the whole word, not a word cut short.
+  int first = b.right, last = b.left - 1;
+  for (int y = b.top; y < b.bottom; ++y) {
+    for (int x = b.left; x < b.right; ++x) {
+      std::uint32_t p = f->At(x, y);
+      if (((p >> 16) & 0xFF) > 200 && ((p >> 8) & 0xFF) > 200 && (p & 0xFF) > 200) {
+        first = std::min(first, x);
+        last = std::max(last, x);
+      }
+    }
+  }
+  EXPECT_GE(first, b.left + CButtonUI::kMinSidePadding);
+  EXPECT_LT(last, b.right - CButtonUI::kMinSidePadding);
+  EXPECT_GT(last - first, 130);
+  // A text that fits is left at its size; one far too long ends in an ellipsis at 80 %.
+  install->SetText(L"Setup");
+  Render();
+  EXPECT_EQ(install->GetTextFit().scale, 1.0);
+  install->SetText(L"Installationsassistent starten");
+  Render();
+  EXPECT_TRUE(install->GetTextFit().ellipsized);
+  EXPECT_NEAR(install->GetTextFit().scale, kMinTextScale, 1e-9);
+}
+
+TEST_F(RenderTest, TheKeyboardFocusRingShowsAtScaleTwoLightOnDarkAndDarkOnLight) {
+  Open();
+  Find(L"btn_start")->SetVisible(false);
+  auto before = Render(2);
+  UiRect b = Find(L"btn_install")->GetPos();
+  int y = 2 * ((b.top + b.bottom) / 2);
+  // The ring: two pixels just outside the button, four device pixels at scale 2.
+  auto ringAt = [&](const Frame& f, int x) { return f.At(x, y); };
+  for (int x = 2 * b.left - 4; x < 2 * b.left; ++x) EXPECT_EQ(ringAt(*before, x), kTeal);
+  for (int i = 0; i < 8 && pm().GetFocus() != Find(L"btn_install"); ++i) {
+    window_->host().KeyPress(Key::kTab);
+  }
+  ASSERT_EQ(pm().GetFocus(), Find(L"btn_install"));
+  auto ring = Render(2);
+  for (int x = 2 * b.left - 4; x < 2 * b.left; ++x) EXPECT_EQ(ringAt(*ring, x), kWhite) << x;
+  EXPECT_EQ(ringAt(*ring, 2 * b.left - 5), kTeal);
+  EXPECT_EQ(ringAt(*ring, 2 * b.left + 1), ringAt(*before, 2 * b.left + 1));  // the face itself
+  EXPECT_EQ(ring->At(2 * ((b.left + b.right) / 2), 2 * b.top - 2), kWhite);
+  // A press of the mouse takes the ring away; the focus stays where the press put it.
+  window_->host().Click((b.left + b.right) / 2, (b.top + b.bottom) / 2);
+  EXPECT_EQ(pm().GetFocus(), Find(L"btn_install"));
+  auto pressed = Render(2);
+  EXPECT_EQ(ringAt(*pressed, 2 * b.left - 2), kTeal);
+
+  // On the white row of the banner page the ring is dark.
+  ShowBannerPage();
+  for (int i = 0; i < 8 && pm().GetFocus() != Find(L"btn_hide"); ++i) {
+    window_->host().KeyPress(Key::kTab);
+  }
+  ASSERT_EQ(pm().GetFocus(), Find(L"btn_hide"));
+  auto banner = Render(2);
+  UiRect h = Find(L"btn_hide")->GetPos();
+  std::uint32_t dark = banner->At(2 * h.left - 2, 2 * ((h.top + h.bottom) / 2));
+  EXPECT_LT(((dark >> 16) & 0xFF) + ((dark >> 8) & 0xFF) + (dark & 0xFF), 200u);
+}
+
+TEST_F(RenderTest, HanCharactersTakeTheFaceOfTheUiLanguage) {
+  Open();
+  auto* label = dynamic_cast<CLabelUI*>(Find(L"label_path"));
+  Find(L"bottomLayout")->SetVisible(true);
+  window_->ResizeClient(650, 435);
+  label->SetText(L"直角骨");  // shapes that differ between the Chinese and Japanese faces
+  auto pixels = [&](const std::string& language) {
+    SetUiLanguage(language);
+    auto f = Render(2);
+    const UiRect& r = label->GetPos();
+    std::vector<std::uint32_t> v;
+    for (int y = 2 * r.top; y < 2 * r.bottom; ++y) {
+      for (int x = 2 * r.left; x < 2 * r.right; ++x) v.push_back(f->At(x, y));
+    }
+    return v;
+  };
+  auto japanese = pixels("ja");
+  auto simplified = pixels("zh-CN");
+  auto traditional = pixels("zh-TW");
+  auto japaneseAgain = pixels("ja");
+  SetUiLanguage("");
+  EXPECT_EQ(japanese, japaneseAgain);
+  EXPECT_NE(japanese, simplified);
+  EXPECT_NE(simplified, traditional);
 }
 
 }  // namespace

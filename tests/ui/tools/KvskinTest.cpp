@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cctype>
+#include <sstream>
 #include <thread>
 
 #include "tests/support/TestSupport.h"
@@ -101,6 +103,59 @@ TEST(KvskinTest, ReadsAFolderOrAZipAndPicksTheMirroredSkinForArabic) {
   EXPECT_NE(l.At(550, 314), 0x0EB1A8u);
   EXPECT_EQ(m.At(550, 314), 0x0EB1A8u);
   EXPECT_NE(m.At(100, 314), l.At(100, 314));
+}
+
+// Every language of the brand: the texts of the fixed-size buttons fit, shrunk where needed,
+// never cut; Greek "Install" (the widest) needs the smallest size.
+TEST(KvskinTest, EveryLanguagesButtonTextsFitTheirButtons) {
+  kvtest::TempDir dir;
+  std::string ini = kvtest::ReadFile(kvtest::SourceDir() / "data" / "language.ini");
+  std::istringstream lines(ini);
+  std::string line;
+  int languages = 0;
+  for (std::string line; std::getline(lines, line);) {
+    std::size_t eq = line.find('=');
+    if (eq == std::string::npos || line.empty() ||
+        !std::isdigit(static_cast<unsigned char>(line[0])))
+      continue;
+    std::string id = line.substr(0, eq);
+    ToolRun r = RunKvskin({"--lang", id, "--texts", "--fit-report"}, dir);
+    ASSERT_EQ(r.status, 0) << id << r.output;
+    ++languages;
+    for (const char* button : {"btn_install", "btn_start", "btn_browse", "btn_hide"}) {
+      std::size_t at = r.output.find(std::string("fit ") + button + " ");
+      ASSERT_NE(at, std::string::npos) << id << " " << button << "\n" << r.output;
+      std::string fit = r.output.substr(at, r.output.find('\n', at) - at);
+      EXPECT_NE(fit.find("ellipsized=no"), std::string::npos) << id << ": " << fit;
+      if (id == "1032" && std::string(button) == "btn_install") {
+        EXPECT_EQ(fit.find("scale=1.00"), std::string::npos) << fit;
+      }
+    }
+  }
+  EXPECT_EQ(languages, 41);
+}
+
+TEST(KvskinTest, ShowsTheFinishPageAndTheFocusRing) {
+  kvtest::TempDir dir;
+  std::string home = (dir / "home.png").string();
+  std::string finish = (dir / "finish.png").string();
+  ASSERT_EQ(RunKvskin({"--hide", "btn_start", "--png", home}, dir).status, 0);
+  ASSERT_EQ(RunKvskin({"--hide", "btn_install", "--hide", "lineLayout", "--hide", "customLayout",
+                       "--focus", "btn_start", "--png", finish},
+                      dir)
+                .status,
+            0);
+  Png h(home), f(finish);
+  EXPECT_EQ(h.At(325, 312), 0xFFFFFFu);  // the line above the licence row
+  EXPECT_EQ(f.At(325, 312), 0x04A68Du);  // gone on the finish page
+  EXPECT_NE(h.At(22, 336), 0x04A68Du);   // the agreement box's edge
+  EXPECT_EQ(f.At(22, 336), 0x04A68Du);
+  EXPECT_EQ(f.At(239, 208), 0xFFFFFFu);  // the focus ring left of the centred start button
+  EXPECT_EQ(h.At(239, 208), 0x04A68Du);
+  ToolRun r = RunKvskin({"--hide", "no_such_control", "--png", home}, dir);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.output.find("no_such_control"), std::string::npos);
+  EXPECT_EQ(RunKvskin({"--attr", "btn_start"}, dir).status, 2);
 }
 
 TEST(KvskinTest, ASkinThatCannotBeBuiltEndsWithStatusOne) {

@@ -9,45 +9,10 @@
 
 #include "ui/core/Utf.h"
 #include "ui/host/gtk/GtkHostWindow.h"
+#include "ui/host/gtk/GtkMessageBox.h"
 
 namespace SkinUI {
 namespace {
-
-const char* ButtonLabel(int id) {
-  switch (id) {
-    case IDOK:
-      return "_OK";
-    case IDCANCEL:
-      return "_Cancel";
-    case IDABORT:
-      return "_Abort";
-    case IDRETRY:
-      return "_Retry";
-    case IDIGNORE:
-      return "_Ignore";
-    case IDYES:
-      return "_Yes";
-    case IDNO:
-      return "_No";
-    default:
-      return "_OK";
-  }
-}
-
-GtkMessageType MessageTypeOf(unsigned flags) {
-  switch (flags & MB_ICONMASK) {
-    case MB_ICONERROR:
-      return GTK_MESSAGE_ERROR;
-    case MB_ICONQUESTION:
-      return GTK_MESSAGE_QUESTION;
-    case MB_ICONWARNING:
-      return GTK_MESSAGE_WARNING;
-    case MB_ICONINFORMATION:
-      return GTK_MESSAGE_INFO;
-    default:
-      return GTK_MESSAGE_OTHER;
-  }
-}
 
 GtkWindow* ParentOf(IHostWindow* owner) {
   return CGtkHostWindow::LiveGtkWindow(owner);
@@ -153,45 +118,7 @@ class CGtkBackend : public IHostBackend {
 
   static int RunMessageBox(IHostWindow* owner, const std::wstring& text,
                            const std::wstring& caption, unsigned flags) {
-    GtkWindow* parent = ParentOf(owner);
-    GtkWidget* dialog = gtk_message_dialog_new(
-        parent, static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-        MessageTypeOf(flags), GTK_BUTTONS_NONE, "%s", ToUtf8(text).c_str());
-    gtk_window_set_title(GTK_WINDOW(dialog), ToUtf8(caption).c_str());
-    std::vector<int> buttons = MessageBoxButtons(flags);
-    for (int id : buttons) gtk_dialog_add_button(GTK_DIALOG(dialog), ButtonLabel(id), id);
-    gtk_dialog_set_default_response(GTK_DIALOG(dialog), buttons.front());
-    if ((flags & MB_TYPEMASK) == MB_YESNO || (flags & MB_TYPEMASK) == MB_ABORTRETRYIGNORE) {
-      // These boxes have no way out but their buttons (see below).
-      gtk_window_set_deletable(GTK_WINDOW(dialog), FALSE);
-    }
-    if (flags & (MB_RTLREADING | MB_RIGHT)) {
-      gtk_widget_set_direction(dialog, GTK_TEXT_DIR_RTL);
-      GtkWidget* area = gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(dialog));
-      GList* kids = gtk_container_get_children(GTK_CONTAINER(area));
-      for (GList* k = kids; k; k = k->next) {
-        gtk_widget_set_direction(GTK_WIDGET(k->data), GTK_TEXT_DIR_RTL);
-        if (GTK_IS_LABEL(k->data)) gtk_label_set_xalign(GTK_LABEL(k->data), 1.0f);
-      }
-      g_list_free(kids);
-    }
-    if (flags & MB_SETFOREGROUND) gtk_window_set_keep_above(GTK_WINDOW(dialog), TRUE);
-    gtk_window_set_position(GTK_WINDOW(dialog),
-                            parent ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
-    bool buttonsOnly =
-        (flags & MB_TYPEMASK) == MB_YESNO || (flags & MB_TYPEMASK) == MB_ABORTRETRYIGNORE;
-    g_object_ref(dialog);
-    int response = gtk_dialog_run(GTK_DIALOG(dialog));
-    // Escape or a close request does not answer a box that has no cancel choice.
-    while (buttonsOnly && response == GTK_RESPONSE_DELETE_EVENT) {
-      response = gtk_dialog_run(GTK_DIALOG(dialog));
-    }
-    gtk_widget_destroy(dialog);
-    g_object_unref(dialog);
-    for (int id : buttons) {
-      if (id == response) return id;
-    }
-    return MessageBoxDismissResult(flags);
+    return RunGtkMessageBox(ParentOf(owner), text, caption, flags);
   }
 
   std::thread::id uiThread_;

@@ -6,6 +6,9 @@
 #include <set>
 
 #include "ui/core/Utf.h"
+#include "ui/host/gtk/GtkAccessibility.h"
+#include "ui/host/gtk/TaskbarBadge.h"
+#include "ui/render/ImageCache.h"
 
 namespace SkinUI {
 namespace {
@@ -260,7 +263,8 @@ CGtkHostWindow::CGtkHostWindow(IHostWindowClient& client, const HostWindowParams
   if (!params.className.empty()) {
     gtk_window_set_role(GTK_WINDOW(window_), ToUtf8(params.className).c_str());
   }
-  area_ = gtk_drawing_area_new();
+  accessibility_ = std::make_unique<CGtkAccessibility>(client_);
+  area_ = accessibility_->CreateArea();
   gtk_widget_set_can_focus(area_, TRUE);
   gtk_widget_add_events(area_, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK |
                                    GDK_BUTTON_RELEASE_MASK | GDK_LEAVE_NOTIFY_MASK |
@@ -284,12 +288,15 @@ CGtkHostWindow::CGtkHostWindow(IHostWindowClient& client, const HostWindowParams
 
 CGtkHostWindow::~CGtkHostWindow() {
   LiveWindows().erase(this);
+  // Screen readers holding the controls' objects see them go before the window does.
+  accessibility_.reset();
   for (auto& [id, source] : timers_) g_source_remove(source);
   timers_.clear();
   g_signal_handlers_disconnect_by_data(area_, this);
   g_signal_handlers_disconnect_by_data(window_, this);
   gtk_widget_destroy(window_);
   g_object_unref(window_);
+  if (icon_) g_object_unref(icon_);
 }
 
 GtkWindow* CGtkHostWindow::gtkWindow() const {
@@ -301,17 +308,31 @@ void CGtkHostWindow::SetTitle(const std::wstring& title) {
 }
 
 bool CGtkHostWindow::SetIcon(const unsigned char* data, std::size_t size) {
-  GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+  const char* format = ImageFormatOf(data, size);
+  GdkPixbufLoader* loader = format ? gdk_pixbuf_loader_new_with_type(format, nullptr) : nullptr;
+  if (loader == nullptr) return false;
   bool ok = gdk_pixbuf_loader_write(loader, data, size, nullptr);
   ok = gdk_pixbuf_loader_close(loader, nullptr) && ok;
   GdkPixbuf* pb = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
   if (pb) {
-    gtk_window_set_icon(GTK_WINDOW(window_), pb);
+    if (icon_) g_object_unref(icon_);
+    icon_ = GDK_PIXBUF(g_object_ref(pb));
     // Message boxes and the folder picker show the program's icon too.
     gtk_window_set_default_icon(pb);
+    UpdateIcon();
   }
   g_object_unref(loader);
   return pb != nullptr;
+}
+
+void CGtkHostWindow::UpdateIcon() {
+  if (icon_ == nullptr) return;
+  TaskbarBadge badge = TaskbarBadge::kNone;
+  if (taskbarState_ == TaskbarState::kError) badge = TaskbarBadge::kError;
+  if (taskbarState_ == TaskbarState::kPaused) badge = TaskbarBadge::kPaused;
+  GdkPixbuf* shown = BadgedIcon(icon_, badge);
+  gtk_window_set_icon(GTK_WINDOW(window_), shown);
+  g_object_unref(shown);
 }
 
 void CGtkHostWindow::SetClientSize(UiSize size) {
@@ -415,6 +436,8 @@ void CGtkHostWindow::Present() {
 
 void CGtkHostWindow::Invalidate() {
   gtk_widget_queue_draw(area_);
+  // What is drawn is what a screen reader is told.
+  accessibility_->ScheduleRefresh();
 }
 
 void CGtkHostWindow::SetTimer(int id, unsigned intervalMs) {
@@ -433,8 +456,10 @@ void CGtkHostWindow::KillTimer(int id) {
 }
 
 void CGtkHostWindow::SetTaskbarState(TaskbarState state) {
+  bool badgeChanged = state != taskbarState_;
   taskbarState_ = state;
   UpdateTaskbar();
+  if (badgeChanged) UpdateIcon();
 }
 
 void CGtkHostWindow::SetTaskbarValue(std::uint64_t completed, std::uint64_t total) {
@@ -444,9 +469,11 @@ void CGtkHostWindow::SetTaskbarValue(std::uint64_t completed, std::uint64_t tota
 
 void CGtkHostWindow::UpdateTaskbar() {
   bool visible = taskbarState_ != TaskbarState::kNoProgress;
-  bool urgent = taskbarState_ == TaskbarState::kError || taskbarState_ == TaskbarState::kPaused;
+  // An error wants the user; a pause (a question waiting) shows its badge but does not flash.
+  bool urgent = taskbarState_ == TaskbarState::kError;
   double progress = taskbarState_ == TaskbarState::kIndeterminate ? 0.0 : taskbarProgress_;
   launcher_->Update(progress, visible, urgent);
+  gtk_window_set_urgency_hint(GTK_WINDOW(window_), urgent);
 }
 
 int CGtkHostWindow::GetScale() const {

@@ -9,8 +9,11 @@
 
 typedef struct _GtkWidget GtkWidget;
 typedef struct _GtkWindow GtkWindow;
+typedef struct _GdkPixbuf GdkPixbuf;
 
 namespace SkinUI {
+
+class CGtkAccessibility;
 
 class CGtkHostWindow : public IHostWindow {
  public:
@@ -53,6 +56,8 @@ class CGtkHostWindow : public IHostWindow {
   struct Callbacks;
   friend struct Callbacks;
   void UpdateTaskbar();
+  // The program's icon with the badge of the taskbar state (error, paused).
+  void UpdateIcon();
 
   IHostWindowClient& client_;
   GtkWidget* window_ = nullptr;
@@ -64,8 +69,10 @@ class CGtkHostWindow : public IHostWindow {
   bool pressInFrame_ = false;
   std::map<int, unsigned> timers_;  // id -> GLib source id
   std::unique_ptr<CLauncherEntry> launcher_;
+  std::unique_ptr<CGtkAccessibility> accessibility_;
   TaskbarState taskbarState_ = TaskbarState::kNoProgress;
   double taskbarProgress_ = 0;
+  GdkPixbuf* icon_ = nullptr;  // as set, without a badge
 };
 
 }  // namespace SkinUI

@@ -46,7 +46,7 @@ void CHeadlessWindow::CenterOnWorkArea() {
 }
 
 void CHeadlessWindow::SetTimer(int id, unsigned intervalMs) {
-  timers_[id] = Timer{intervalMs, Clock::now() + std::chrono::milliseconds(intervalMs)};
+  timers_[id] = Timer{intervalMs, backend_.Now() + std::chrono::milliseconds(intervalMs)};
 }
 
 void CHeadlessWindow::KillTimer(int id) {
@@ -65,17 +65,23 @@ bool CHeadlessWindow::FireTimer(int id) {
 }
 
 std::optional<Clock::time_point> CHeadlessWindow::RunDueTimers() {
-  Clock::time_point now = Clock::now();
+  Clock::time_point now = backend_.Now();
   std::vector<int> due;
   for (auto& [id, t] : timers_) {
     if (t.due <= now) due.push_back(id);
   }
   for (int id : due) {
     auto it = timers_.find(id);
-    if (it == timers_.end()) continue;  // killed by an earlier tick
-    it->second.due = now + std::chrono::milliseconds(it->second.interval);
+    // Killed, or started again, by an earlier tick.
+    if (it == timers_.end() || it->second.due > now) continue;
+    // At least a millisecond on, so that a zero interval cannot hold a manual clock still.
+    it->second.due = now + std::chrono::milliseconds(std::max(1u, it->second.interval));
     client_.OnHostTimer(id);
   }
+  return NextDue();
+}
+
+std::optional<Clock::time_point> CHeadlessWindow::NextDue() const {
   std::optional<Clock::time_point> next;
   for (auto& [id, t] : timers_) {
     if (!next || t.due < *next) next = t.due;
@@ -92,8 +98,9 @@ cairo_surface_t* CHeadlessWindow::Render(int scale) {
   scale = std::max(1, scale);
   cairo_surface_t* surface =
       cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size_.cx * scale, size_.cy * scale);
+  // As a HiDPI window's surface does: the scale is the surface's, not the context's.
+  cairo_surface_set_device_scale(surface, scale, scale);
   cairo_t* cr = cairo_create(surface);
-  cairo_scale(cr, scale, scale);
   client_.OnHostPaint(cr);
   cairo_destroy(cr);
   cairo_surface_flush(surface);
@@ -192,7 +199,8 @@ int CHeadlessBackend::RunOnce(Clock::time_point waitUntil, bool stopOnQuit) {
       if (queue_.empty()) {
         if (ran > 0 || (quit_ && stopOnQuit)) break;
         Clock::time_point until = waitUntil;
-        if (nextTimer && *nextTimer < until) until = *nextTimer;
+        // Manual time does not pass while waiting.
+        if (nextTimer && !manualNow_ && *nextTimer < until) until = *nextTimer;
         if (until <= Clock::now()) break;
         wake_.wait_until(lock, until, [&] { return !queue_.empty() || (quit_ && stopOnQuit); });
         if (queue_.empty()) break;
@@ -264,9 +272,45 @@ bool CHeadlessBackend::RunUntil(const std::function<bool()>& done,
   return true;
 }
 
+void CHeadlessBackend::UseManualClock() {
+  if (!manualNow_) manualNow_ = Clock::now();
+}
+
+Clock::time_point CHeadlessBackend::Now() const {
+  return manualNow_ ? *manualNow_ : Clock::now();
+}
+
+void CHeadlessBackend::AdvanceClock(std::chrono::milliseconds step) {
+  UseManualClock();
+  const Clock::time_point target = *manualNow_ + step;
+  while (true) {
+    std::vector<CHeadlessWindow*> windows;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      windows = windows_;
+    }
+    std::optional<Clock::time_point> next;
+    for (CHeadlessWindow* w : windows) {
+      auto due = w->NextDue();
+      if (due && (!next || *due < *next)) next = due;
+    }
+    if (!next || *next > target) break;
+    manualNow_ = std::max(*manualNow_, *next);
+    for (CHeadlessWindow* w : windows) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (std::find(windows_.begin(), windows_.end(), w) == windows_.end()) continue;
+      }
+      w->RunDueTimers();
+    }
+  }
+  manualNow_ = target;
+}
+
 int CHeadlessBackend::MessageBox(IHostWindow* owner, const std::wstring& text,
                                  const std::wstring& caption, unsigned flags) {
-  MessageBoxRequest req{text, caption, flags, owner != nullptr, IsUiThread()};
+  MessageBoxRequest req{text, caption, flags, owner != nullptr, IsUiThread(), {}};
+  for (int id : MessageBoxButtons(flags)) req.buttons.push_back(MessageBoxButtonLabel(id));
   auto answer = [this, req]() {
     std::function<int(const MessageBoxRequest&)> f;
     {

@@ -72,6 +72,10 @@ class CHeadlessWindow : public IHostWindow {
   void KeyPress(Key key, unsigned modifiers = 0);
   void TypeText(const std::wstring& text);
   void RequestClose();
+  // What a screen reader would be told, and its requests.
+  std::vector<AccessibleNode> AccessibleNodes() { return client_.OnHostAccessibleNodes(); }
+  bool AccessibleAction(std::uintptr_t id) { return client_.OnHostAccessibleAction(id); }
+  bool AccessibleFocus(std::uintptr_t id) { return client_.OnHostAccessibleFocus(id); }
 
   // --- What happened, for the caller to check.
   std::optional<HitArea> LastFrameDrag() const { return lastFrameDrag_; }
@@ -97,6 +101,8 @@ class CHeadlessWindow : public IHostWindow {
   };
   // Fires due timers; returns the earliest next due time.
   std::optional<std::chrono::steady_clock::time_point> RunDueTimers();
+  // The earliest due time of the running timers.
+  std::optional<std::chrono::steady_clock::time_point> NextDue() const;
 
   CHeadlessBackend& backend_;
   IHostWindowClient& client_;
@@ -125,6 +131,7 @@ struct MessageBoxRequest {
   unsigned flags = 0;
   bool hadOwner = false;
   bool onUiThread = false;  // where the caller was; the answer always comes on the UI thread
+  std::vector<std::wstring> buttons;  // the labels, in display order
 };
 
 class CHeadlessBackend : public IHostBackend {
@@ -155,6 +162,15 @@ class CHeadlessBackend : public IHostBackend {
   // UI thread: runs the loop until done() holds or the time is up; false on time-out.
   bool RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
+  // A clock for tests of long timers. Once UseManualClock is called, window timers no longer
+  // follow real time: they fall due only as AdvanceClock moves the clock on. UI thread.
+  void UseManualClock();
+  // Moves the manual clock on by `step`, firing each timer every time it falls due on the
+  // way, in time order, as a real clock would.
+  void AdvanceClock(std::chrono::milliseconds step);
+  // The time timers are measured against: the manual clock once in use, else the real one.
+  std::chrono::steady_clock::time_point Now() const;
+
  private:
   friend class CHeadlessWindow;
   void AddWindow(CHeadlessWindow* w);
@@ -172,6 +188,7 @@ class CHeadlessBackend : public IHostBackend {
   std::vector<MessageBoxRequest> boxes_;
   std::function<bool(const std::wstring&, std::wstring&)> folderAnswerer_;
   std::vector<std::wstring> folderTitles_;
+  std::optional<std::chrono::steady_clock::time_point> manualNow_;  // UI thread
 };
 
 }  // namespace SkinUI

@@ -71,7 +71,7 @@ ScriptedServer::~ScriptedServer() {
 
 bool ScriptedServer::Start(Handler handler, int port) {
   handler_ = std::move(handler);
-  listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
+  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listenFd_ < 0) return false;
   int one = 1;
   setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -125,7 +125,7 @@ bool ScriptedServer::WaitForRequests(std::size_t count, int timeoutMs) const {
 
 void ScriptedServer::AcceptLoop() {
   while (WaitReadable(listenFd_, stop_)) {
-    int fd = accept(listenFd_, nullptr, nullptr);
+    int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     std::lock_guard<std::mutex> lock(mutex_);
     connections_.emplace_back([this, fd] { Serve(fd); });

@@ -22,7 +22,7 @@ bool SendAll(int fd, const char* data, std::size_t size) {
 }
 
 int ConnectLocal(int port) {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -42,7 +42,7 @@ TunnelProxy::~TunnelProxy() {
 }
 
 bool TunnelProxy::Start() {
-  listenFd_ = socket(AF_INET, SOCK_STREAM, 0);
+  listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listenFd_ < 0) return false;
   sockaddr_in a{};
   a.sin_family = AF_INET;
@@ -83,7 +83,7 @@ void TunnelProxy::AcceptLoop() {
   while (!stop_) {
     pollfd p{listenFd_, POLLIN, 0};
     if (poll(&p, 1, 50) <= 0) continue;
-    int fd = accept(listenFd_, nullptr, nullptr);
+    int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     std::lock_guard<std::mutex> lock(mutex_);
     tunnels_.emplace_back([this, fd] { Serve(fd); });

@@ -1,0 +1,70 @@
+// Keeps the resume record up to date without holding up the network: a thread of its own takes
+// the newest snapshot of the written ranges, makes the data durable (the storage's sync) and
+// only then writes the record naming that snapshot, so the record never names bytes that are
+// not on the device. Snapshots that arrive while a sync runs replace each other; only the
+// newest is written.
+//
+// Submit from the downloader's I/O thread; the other operations from the thread that owns the
+// keeper (the same I/O thread). The sync callback runs on the keeper's thread.
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kvhttp/download/PositionedFile.h"
+#include "kvhttp/download/RangeSet.h"
+
+namespace kvhttp::detail {
+
+struct RecordSnapshot {
+  std::string finalUrl;
+  std::int64_t fileSize = 0;
+  std::int64_t pieceSize = 0;
+  std::string validator;
+  std::vector<ByteRange> written;
+};
+
+class RecordKeeper {
+ public:
+  RecordKeeper() = default;
+  ~RecordKeeper();
+  RecordKeeper(const RecordKeeper&) = delete;
+  RecordKeeper& operator=(const RecordKeeper&) = delete;
+
+  // Starts keeping the record at `path`; `sync` makes what was written durable (true when it
+  // did). `lastWritten` is the bitfield already in the record, so that an unchanged snapshot
+  // costs nothing.
+  void Begin(const std::wstring& path, std::function<bool()> sync, std::string lastWritten);
+  // Hands over the newest state; returns at once.
+  void Submit(RecordSnapshot snapshot);
+  // Writes what was submitted last (waiting for it), then stops the thread and closes the
+  // record file.
+  void Finish();
+  // Drops what was submitted and not written yet, waits for a write in progress, stops the
+  // thread and closes the record file (before the record is deleted).
+  void Discard();
+  bool running() const { return thread_.joinable(); }
+
+ private:
+  void Run();
+  void Stop(bool writeLast);
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::optional<RecordSnapshot> pending_;  // guarded by mutex_
+  bool stopping_ = false;                  // guarded by mutex_
+  bool drop_pending_ = false;              // guarded by mutex_
+  std::thread thread_;
+  // Used by the keeper's thread only while it runs.
+  std::wstring path_;
+  std::function<bool()> sync_;
+  std::string last_bitfield_;
+  PositionedFile file_;
+};
+
+}  // namespace kvhttp::detail
