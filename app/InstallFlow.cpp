@@ -2,15 +2,18 @@
 #include "app/InstallFlow.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "analytics/GA.h"
 #include "app/SetupFrameWnd.h"
 #include "config/SplitUrl.h"
 #include "http/WinHttpRequest.h"
+#include "integrity/PayloadCheck.h"
 #include "kvhttp/download/HttpDownload.h"
 #include "log/Log.h"
 #include "platform/Elevation.h"
 #include "platform/Folders.h"
+#include "platform/web/SystemProxy.h"
 #include "platform/web/WebRequest.h"
 #include "sys/ProcessUtils.h"
 #include "sys/SystemInfo.h"
@@ -214,6 +217,26 @@ void CSetupFrameWnd::RunDownload(const std::wstring& url, const std::wstring& ta
   request.userData = &job;
   request.url = url;
   request.savePath = targetFile;
+  request.proxy = platform::SystemProxyFor(WideToUtf8(url));
+  // A brand that signs its installers says first what this one must be.
+  std::optional<integrity::ExpectedPayload> expected;
+  if (!integrity::EmbeddedPublicKeys().empty()) {
+    integrity::ExpectedPayload payload;
+    const integrity::PayloadCheck check =
+        integrity::FetchPayloadStatement(url, integrity::EmbeddedPublicKeys(), payload);
+    if (check != integrity::PayloadCheck::kOk) {
+      LOGA(LogLevelInfo, "installer statement: %s", integrity::DescribePayloadCheck(check));
+      if (!windowGone_) DownloadFailed();
+      downloadRunning_ = false;
+      return;
+    }
+    expected = payload;
+    request.expectedSize = static_cast<std::int64_t>(payload.size);
+  }
+  {
+    std::lock_guard<std::mutex> lock(fieldsMutex_);
+    expectedPayload_ = expected;
+  }
   RunHttpDownload(request, &CSetupFrameWnd::OnDownloadEvent, nullptr);
   downloadRunning_ = false;
 }
@@ -257,6 +280,28 @@ void CSetupFrameWnd::HandleDownloadEvent(int event, int a, int b, std::uint64_t 
 
 void CSetupFrameWnd::DownloadSuccess() {
   LOGA(LogLevelInfo, "HttpDownloadEnd：Success");
+  // The file that is checked here is the file that will run: it stays open until it starts.
+  std::optional<integrity::ExpectedPayload> expected;
+  {
+    std::lock_guard<std::mutex> lock(fieldsMutex_);
+    expected = expectedPayload_;
+  }
+  auto installer = std::make_shared<CCheckedInstaller>();
+  const InstallerCheck check = installer->Open(installerFile_, expected ? &*expected : nullptr);
+  if (check != InstallerCheck::kOk) {
+    LOGA(LogLevelInfo, "the downloaded installer is refused: %s",
+         check == InstallerCheck::kMismatch ? "not the signed one" : "not a file of ours");
+    // Nothing of it may be resumed: the next try starts from nothing.
+    std::error_code ec;
+    std::filesystem::remove(WideToLocale(installerFile_), ec);
+    RemoveTemporaryFileWrap(installerFile_);
+    DownloadFailed();
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(fieldsMutex_);
+    checkedInstaller_ = installer;
+  }
   SendAnalytics(kGAInstalled);
   UpdateWindowSate(kWindow_Installing);
   SetProgress(downloadRatio_);

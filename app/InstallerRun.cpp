@@ -43,17 +43,6 @@ int ProgressFromText(const std::string& text) {
   return value < 0 ? 0 : value > 100 ? 100 : static_cast<int>(value);
 }
 
-bool MakeInstallerExecutable(const std::wstring& installerFile) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  // Only the owner may change what is about to run.
-  fs::permissions(WideToLocale(installerFile),
-                  fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                      fs::perms::others_read | fs::perms::others_exec,
-                  fs::perm_options::replace, ec);
-  return !ec;
-}
-
 void CSetupFrameWnd::StartInstallExe() {
   std::uint32_t pid = 0;
   if (FindProcess(lang_.GetExeName(), pid)) {
@@ -74,8 +63,13 @@ void CSetupFrameWnd::StartInstallExe() {
   const std::wstring productFolder = ProductFolder();
   if (!CreateFolderTree(productFolder)) CreateFolderTree(productFolder);
   WriteDomainFile();
-  // The installer becomes a program only now that it is complete.
-  MakeInstallerExecutable(installerFile_);
+  // The installer becomes a program only now that it is complete and checked.
+  std::shared_ptr<CCheckedInstaller> installer;
+  {
+    std::lock_guard<std::mutex> lock(fieldsMutex_);
+    installer = checkedInstaller_;
+  }
+  if (installer) installer->MakeExecutable();
 
   // The leftover progress file goes before the installer can write a new one.
   StartProgressWatch();
@@ -119,8 +113,14 @@ void CSetupFrameWnd::InstallFailed() {
 int CSetupFrameWnd::SilentInstallation(const std::wstring& installerFile,
                                        const std::wstring& installFolder,
                                        const std::wstring& progressFile) {
-  const pid_t pid = platform::StartProcess(WideToLocale(installerFile),
-                                           InstallerArguments(installFolder, progressFile));
+  std::shared_ptr<CCheckedInstaller> installer;
+  {
+    std::lock_guard<std::mutex> lock(fieldsMutex_);
+    installer = std::move(checkedInstaller_);
+  }
+  const std::vector<std::string> args = InstallerArguments(installFolder, progressFile);
+  const pid_t pid = installer ? installer->Start(WideToLocale(installerFile), args)
+                              : platform::StartProcess(WideToLocale(installerFile), args);
   if (pid <= 0) {
     LOGW(LogLevelInfo, L"cannot start the installer %ls", installerFile.c_str());
     return -1;

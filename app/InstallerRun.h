@@ -1,5 +1,5 @@
-// The installer run's parts that stand on their own: the installer's argument list, the
-// progress file's value and the installer file's mode. The run's operations (StartInstallExe,
+// The installer run's parts that stand on their own: the installer's argument list and the
+// progress file's value. The run's operations (StartInstallExe,
 // SilentInstallation, WriteDomainFile, StartProgressWatch, ReadProgressFile, InstallExeFinish,
 // KillSilentInstallProcess, RemoveInstallerFiles, LaunchProduct) belong to CSetupFrameWnd and
 // live in InstallerRun.cpp. Any thread.
@@ -16,6 +16,3 @@ std::vector<std::string> InstallerArguments(const std::wstring& installFolder,
 // The installer's progress in the first ten characters of its file, as atoi reads them,
 // clamped to 0-100.
 int ProgressFromText(const std::string& text);
-
-// Gives the complete installer its execute bits; only the owner may write it (0755).
-bool MakeInstallerExecutable(const std::wstring& installerFile);

@@ -34,9 +34,11 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "app/BannerCarousel.h"
+#include "app/CheckedInstaller.h"
 #include "app/TaskbarProgress.h"
 #include "app/WorkerThreads.h"
 #include "config/LanguageManager.h"
@@ -128,7 +130,8 @@ class CSetupFrameWnd : public SkinUI::SkinWindowBase {
   // Runs on the thread that enters kWindow_Installing (the download thread): the product
   // check, the product folder, the domain file, the progress watch and the installer thread.
   void StartInstallExe();
-  // Runs the installer and waits for it; the installer's exit code, -1 when it did not start.
+  // Runs the installer (from the checked, open file when there is one, else by its path) and
+  // waits for it; the installer's exit code, -1 when it did not start.
   int SilentInstallation(const std::wstring& installerFile, const std::wstring& installFolder,
                          const std::wstring& progressFile);
   bool WriteDomainFile();
@@ -216,6 +219,10 @@ class CSetupFrameWnd : public SkinUI::SkinWindowBase {
   unsigned readFileTimeout_ = 1500;
 
   std::wstring installerFile_;
+  // What the brand's signed statement says the installer of the current download is (unset for
+  // a brand that signs nothing), and the installer once checked. fieldsMutex_.
+  std::optional<integrity::ExpectedPayload> expectedPayload_;
+  std::shared_ptr<CCheckedInstaller> checkedInstaller_;
   bool environmentReady_ = false;
   bool hasSwitch_ = false;  // fixed by InitData, read by workers
   bool closeQuestionOpen_ = false;

@@ -213,6 +213,20 @@ bool WriteFileNoFollow(const std::string& path, const std::string& bytes, mode_t
   return ok;
 }
 
+bool IsPrivateRegularFile(int fd) {
+  struct stat st {};
+  return fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+         (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool SetFileModeOf(int fd, mode_t mode) {
+  return fd >= 0 && ::fchmod(fd, mode) == 0;
+}
+
+void CloseFile(int fd) {
+  if (fd >= 0) ::close(fd);
+}
+
 std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t maxBytes) {
   // O_NONBLOCK: a named pipe at the path must not make us wait for a writer.
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));

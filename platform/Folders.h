@@ -36,6 +36,14 @@ bool WriteFileNoFollow(const std::string& path, const std::string& bytes, mode_t
 // The descriptor or -1 with errno set.
 int OpenFileNoFollow(const std::string& path, int flags, mode_t mode = 0644);
 
+// For a descriptor from OpenFileNoFollow: true when it is a regular file owned by our effective
+// user that neither group nor others may write.
+bool IsPrivateRegularFile(int fd);
+// Sets the permission bits of the descriptor's file (fchmod). True on success.
+bool SetFileModeOf(int fd, mode_t mode);
+// Closes a descriptor from this layer; -1 is ignored.
+void CloseFile(int fd);
+
 // The content of the regular file `path` (links followed, as any reader would), read through a
 // close-on-exec descriptor; nullopt when it cannot be read, is no regular file, or is larger
 // than maxBytes.

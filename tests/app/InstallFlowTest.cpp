@@ -8,12 +8,15 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 
+#include "integrity/PayloadSigning.h"
 #include "sys/SystemInfo.h"
 #include "tests/app/support/FlowTest.h"
 #include "tests/kvhttp/support/FaultServer.h"
+#include "tests/kvhttp/support/ProxyServers.h"
 
 namespace {
 
@@ -29,11 +32,11 @@ using std::chrono::seconds;
 constexpr std::size_t kBigInstaller = 3 << 20;
 constexpr std::int64_t kSlowRate = 64 * 1024;
 
-// A shell script that records its arguments and ends; padded to `size` after its last line.
-std::string InstallerScript(const fs::path& argsFile, std::size_t size) {
-  std::string s = "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + argsFile.string() + "'\nexit 0\n";
-  if (s.size() < size) s += kvtest::PatternBytes(size - s.size(), 3);
-  return s;
+// The test installer (it records its arguments in installer.log), padded to about `size`.
+std::string Installer(std::size_t size) {
+  std::string bytes = apptest::TestInstallerBytes();
+  if (bytes.size() < size) bytes += kvtest::PatternBytes(size - bytes.size(), 3);
+  return bytes;
 }
 
 class InstallFlowTest : public apptest::FlowTest {
@@ -58,8 +61,8 @@ class InstallFlowTest : public apptest::FlowTest {
 
 TEST_F(InstallFlowTest, DownloadFillsNinetyPercentAndStartsTheInstaller) {
   ASSERT_TRUE(server_.Start(kSlowRate));
-  const fs::path args = installDir_ / "args.txt";
-  server_.AddFile("setup.exe", InstallerScript(args, 1 << 20));
+  const fs::path args = installDir_ / "installer.log";
+  server_.AddFile("setup.exe", Installer(1 << 20));
   StartApp(server_.Url("setup.exe"));
 
   app_->Click(L"btn_install");
@@ -77,10 +80,13 @@ TEST_F(InstallFlowTest, DownloadFillsNinetyPercentAndStartsTheInstaller) {
   // Download progress fills the bar up to 90, never beyond, and never goes back.
   EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
   EXPECT_GT(seen.size(), 2u);
-  ASSERT_TRUE(apptest::WaitUntil([&] { return fs::exists(args); }, seconds(10)));
+  ASSERT_TRUE(apptest::WaitUntil(
+      [&] { return kvtest::ReadFile(args).find("progress file") != std::string::npos; },
+      seconds(10)));
   EXPECT_EQ(kvtest::ReadFile(args),
             "/verysilent\n/korvana_down\n/wait_run\n/path=" + installDir_.path().string() +
-                "/\n/progress=" + WideToLocale(app_->frame().ProgressFile()) + "\n");
+                "/\n/progress=" + WideToLocale(app_->frame().ProgressFile()) +
+                "\nprogress file absent\n");
   int ranged = 0;
   for (const std::string& line : server_.RequestLog()) {
     if (line.find("GET /download/setup.exe 206 [bytes=") != std::string::npos) ++ranged;
@@ -95,7 +101,7 @@ TEST_F(InstallFlowTest, DownloadFillsNinetyPercentAndStartsTheInstaller) {
 // box, and Retry continues where the data ended instead of starting over.
 TEST_F(InstallFlowTest, RetryAfterTheServerFailedResumes) {
   ASSERT_TRUE(server_.Start(kSlowRate));
-  server_.AddFile("setup.exe", InstallerScript(installDir_ / "args.txt", kBigInstaller));
+  server_.AddFile("setup.exe", Installer(kBigInstaller));
   StartApp(server_.Url("setup.exe"));
   std::vector<MessageBoxRequest> boxes;
   AnswerBoxes([&](const MessageBoxRequest& box) {
@@ -161,7 +167,7 @@ TEST_F(InstallFlowTest, AbortClosesAndRemovesTheInstallerFiles) {
 // and the stop we made ourselves brings no error box.
 TEST_F(InstallFlowTest, NoToTheCloseQuestionResumesTheDownload) {
   ASSERT_TRUE(server_.Start(kSlowRate));
-  server_.AddFile("setup.exe", InstallerScript(installDir_ / "args.txt", kBigInstaller));
+  server_.AddFile("setup.exe", Installer(kBigInstaller));
   StartApp(server_.Url("setup.exe"));
   std::vector<MessageBoxRequest> boxes;
   AnswerBoxes([&](const MessageBoxRequest& box) {
@@ -185,7 +191,7 @@ TEST_F(InstallFlowTest, NoToTheCloseQuestionResumesTheDownload) {
 // go; the controller can be destroyed while its workers wind down.
 TEST_F(InstallFlowTest, ClosingMidDownloadStopsEverything) {
   ASSERT_TRUE(server_.Start(kSlowRate));
-  server_.AddFile("setup.exe", InstallerScript(installDir_ / "args.txt", kBigInstaller));
+  server_.AddFile("setup.exe", Installer(kBigInstaller));
   StartApp(server_.Url("setup.exe"));
   kvtest::WriteFile(WideToLocale(app_->frame().ProgressFile()), "40");
   AnswerBoxes([](const MessageBoxRequest&) { return IDYES; });
@@ -208,7 +214,7 @@ TEST_F(InstallFlowTest, ClosingMidDownloadStopsEverything) {
 // Not knowing the free space is logged and the download goes on.
 TEST_F(InstallFlowTest, FailedFreeSpaceQueryDoesNotStopTheDownload) {
   ASSERT_TRUE(server_.Start());
-  server_.AddFile("setup.exe", InstallerScript(installDir_ / "args.txt", 4096));
+  server_.AddFile("setup.exe", Installer(4096));
   // Deeper than any path the system takes: its file system cannot be asked, but the folder
   // check lets it through (only a missing folder is refused).
   for (int i = 0; i < 25; ++i) pickedFolder_ += L"/" + std::wstring(200, L'd');
@@ -317,7 +323,7 @@ TEST_F(InstallFlowTest, DownloadsFromTheRedirectTarget) {
   kvtest::FaultServer redirector;
   ASSERT_TRUE(redirector.Start());
   ASSERT_TRUE(server_.Start());
-  server_.AddFile("real.exe", InstallerScript(installDir_ / "args.txt", 4096));
+  server_.AddFile("real.exe", Installer(4096));
   StartApp(server_.Url("missing.exe"),
            {{"STR_DOWN_URLEX",
              redirector.Url("/redirect?to=" + server_.Url("real.exe") + "&code=302&key=pkg_url")}});
@@ -326,5 +332,147 @@ TEST_F(InstallFlowTest, DownloadsFromTheRedirectTarget) {
   EXPECT_TRUE(log_->Contains("get redirect Url:" + server_.Url("real.exe")));
   EXPECT_EQ(app_->frame().GetDownloadUrl(), Utf8ToWide(server_.Url("real.exe")));
 }
+
+}  // namespace
+
+namespace {
+
+// The installer must be the one the brand's key signed.
+class PayloadCheckTest : public apptest::FlowTest {
+ protected:
+  void SetUp() override {
+    FlowTest::SetUp();
+    ASSERT_TRUE(server_.Start());
+    installer_ = apptest::TestInstallerBytes();
+    StartAppWithBoxes();
+  }
+  void StartAppWithBoxes() {
+    StartApp(server_.Url("setup.exe"));
+    AnswerBoxes([this](const MessageBoxRequest& box) {
+      boxes_.push_back(box);
+      return onBox_ ? onBox_() : IDABORT;
+    });
+  }
+  bool InstallerRan() const { return fs::exists(installDir_ / "installer.log"); }
+  std::wstring NetworkErrorText() const {
+    const LanguageManager& lang = app_->frame().Language();
+    return lang.GetText(L"STR_NETWORK_ERROR") + L"\n\n" + lang.GetText(L"STR_OPERATE_TIP");
+  }
+  int InstallerRequests() const {
+    int n = 0;
+    for (const std::string& line : server_.RequestLog()) {
+      if (line.find("GET /download/setup.exe ") != std::string::npos) ++n;
+    }
+    return n;
+  }
+
+  std::string installer_;
+  std::vector<MessageBoxRequest> boxes_;
+  std::function<int()> onBox_;
+};
+
+// A changed byte: the file never runs, nothing of it is kept, and Retry fetches it whole.
+TEST_F(PayloadCheckTest, TamperedInstallerIsDeletedAndRetryStartsOver) {
+  server_.AddFile("setup.exe", installer_);
+  std::string tampered = installer_;
+  tampered[tampered.size() / 2] ^= 0x01;
+  server_.ReplaceBytes("setup.exe", tampered);
+  const std::string installer = WideToLocale(app_->frame().InstallerFile());
+  bool leftOver = true, ranBefore = true;
+  onBox_ = [&] {
+    leftOver =
+        fs::exists(installer) || fs::exists(installer + ".tmp") || fs::exists(installer + ".cfg");
+    ranBefore = InstallerRan();
+    server_.ReplaceBytes("setup.exe", installer_);
+    return IDRETRY;
+  };
+  app_->Click(L"btn_install");
+  ASSERT_TRUE(app_->RunUntil([&] { return app_->frame().GetWindowState() == kWindow_Finish; },
+                             seconds(30)));
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text, NetworkErrorText());
+  EXPECT_FALSE(leftOver);
+  EXPECT_FALSE(ranBefore);
+  EXPECT_TRUE(log_->Contains("the downloaded installer is refused: not the signed one"));
+  // Fetched twice, whole: nothing of the first copy was resumed.
+  EXPECT_GE(server_.BytesServed(), 2 * static_cast<std::int64_t>(installer_.size()));
+  EXPECT_TRUE(InstallerRan());
+}
+
+TEST_F(PayloadCheckTest, StatementOfAnotherKeyStopsBeforeTheDownload) {
+  apptest::PrivateDir keys;
+  std::string error;
+  ASSERT_TRUE(integrity::GenerateSigningKey((keys / "other.key").string(), error)) << error;
+  server_.AddFile("setup.exe", installer_, keys / "other.key");
+  app_->Click(L"btn_install");
+  ASSERT_TRUE(app_->RunUntil([&] { return app_->Closed(); }, seconds(30)));
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text, NetworkErrorText());
+  EXPECT_EQ(InstallerRequests(), 0);
+  EXPECT_FALSE(InstallerRan());
+}
+
+// A server that serves more than the signed size ends the download with the failure box.
+TEST_F(PayloadCheckTest, InstallerOfAnotherSizeFails) {
+  server_.AddFile("setup.exe", installer_);
+  server_.ReplaceBytes("setup.exe", installer_ + std::string(4096, 'x'));
+  app_->Click(L"btn_install");
+  ASSERT_TRUE(app_->RunUntil([&] { return app_->Closed(); }, seconds(30)));
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].text, NetworkErrorText());
+  EXPECT_FALSE(InstallerRan());
+}
+
+}  // namespace
+
+namespace {
+
+// Behind a proxy (the desktop's, here from http_proxy) every request of the flow goes through
+// it: the size query, the statement and the download itself; also with a user and password.
+class ProxyFlowTest : public apptest::FlowTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  void TearDown() override {
+    FlowTest::TearDown();
+    unsetenv("http_proxy");
+  }
+};
+
+TEST_P(ProxyFlowTest, WholeFlowThroughSquid) {
+  const bool withPassword = GetParam();
+  kvtest::SquidProxy squid;
+  ASSERT_TRUE(withPassword ? squid.Start("kvuser", "p@ss:word") : squid.Start())
+      << "squid (scripts/install-deps.sh)";
+  ASSERT_TRUE(server_.Start());
+  server_.AddFile("setup.exe", Installer(1 << 20));
+  SetEnv("http_proxy", "http://" + std::string(withPassword ? "kvuser:p%40ss%3Aword@" : "") +
+                           "127.0.0.1:" + std::to_string(squid.port()));
+  StartApp(server_.Url("setup.exe"));
+  app_->Click(L"btn_install");
+  ASSERT_TRUE(
+      app_->RunUntil([&] { return app_->frame().GetWindowState() == kWindow_Finish; }, seconds(60)))
+      << squid.Log();
+  ASSERT_TRUE(apptest::WaitUntil(
+      [&] { return squid.AccessLog().find("setup.exe.sig") != std::string::npos; }, seconds(5)));
+  const std::string access = squid.AccessLog();
+  const std::string url = server_.Url("setup.exe");
+  EXPECT_NE(access.find("HEAD " + url), std::string::npos) << access;
+  EXPECT_NE(access.find("GET " + url + ".sig"), std::string::npos) << access;
+  EXPECT_NE(access.find("GET " + url + " "), std::string::npos) << access;
+  if (withPassword) {
+    EXPECT_NE(access.find("kvuser"), std::string::npos) << access;
+  }
+  // Every request for the installer came through the proxy.
+  int direct = 0;
+  for (const std::string& line : server_.RequestLog()) {
+    if (line.find("/download/setup.exe") != std::string::npos) ++direct;
+  }
+  EXPECT_GT(direct, 0);
+  EXPECT_LE(direct, static_cast<int>(std::count(access.begin(), access.end(), '\n')));
+}
+
+INSTANTIATE_TEST_SUITE_P(Proxy, ProxyFlowTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "BasicAuthentication" : "Open";
+                         });
 
 }  // namespace

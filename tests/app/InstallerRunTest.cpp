@@ -28,22 +28,9 @@ class InstallerRunTest : public apptest::FlowTest {
   void SetUp() override {
     FlowTest::SetUp();
     ASSERT_TRUE(server_.Start());
-    server_.AddFile("setup.exe",
-                    kvtest::ReadFile(kvtest::BinaryDir() / "tests" / "app" / "kv_test_installer"));
-    Set("KV_TEST_INSTALLER", "ok");
-    Set("KV_TEST_INSTALLER_LOG", (installDir_ / "installer.log").string());
-    Set("KV_TEST_PRODUCT_LOG", (installDir_ / "product.log").string());
-    Set("KV_TEST_PRODUCT_PATH", "Korvana/Korvana Lumenstack/lumenstack");
+    server_.AddFile("setup.exe", apptest::TestInstallerBytes());
   }
-  void TearDown() override {
-    FlowTest::TearDown();
-    for (const char* name :
-         {"KV_TEST_INSTALLER", "KV_TEST_INSTALLER_LOG", "KV_TEST_PRODUCT_LOG",
-          "KV_TEST_PRODUCT_PATH", "KV_TEST_INSTALLER_HOLD", "KV_TEST_INSTALLER_PROGRESS"}) {
-      unsetenv(name);
-    }
-  }
-  static void Set(const char* name, const std::string& value) { setenv(name, value.c_str(), 1); }
+  static void Set(const char* name, const std::string& value) { SetEnv(name, value); }
 
   void Start() {
     StartApp(server_.Url("setup.exe"));
@@ -160,8 +147,7 @@ TEST_F(InstallerRunTest, FailedRunsGiveTheBoxAndTheHomePage) {
     fs::remove_all(installDir_ / "Korvana");
   }
   // Once the installer works, the same window installs.
-  server_.AddFile("setup.exe",
-                  kvtest::ReadFile(kvtest::BinaryDir() / "tests" / "app" / "kv_test_installer"));
+  server_.AddFile("setup.exe", apptest::TestInstallerBytes());
   Set("KV_TEST_INSTALLER", "ok");
   app_->Click(L"btn_install");
   ASSERT_TRUE(app_->RunUntil([&] { return FinishPage(); }, seconds(30)));

@@ -24,11 +24,8 @@ class LaunchProductTest : public apptest::FlowTest {
     ASSERT_TRUE(user_.valid());
     user_.Own(productLogDir_.path());
     ASSERT_TRUE(server_.Start());
-    server_.AddFile("setup.exe",
-                    kvtest::ReadFile(kvtest::BinaryDir() / "tests" / "app" / "kv_test_installer"));
-    setenv("KV_TEST_INSTALLER", "ok", 1);
-    setenv("KV_TEST_PRODUCT_LOG", (productLogDir_ / "product.log").c_str(), 1);
-    setenv("KV_TEST_PRODUCT_PATH", "Korvana/Korvana Lumenstack/lumenstack", 1);
+    server_.AddFile("setup.exe", apptest::TestInstallerBytes());
+    SetEnv("KV_TEST_PRODUCT_LOG", (productLogDir_ / "product.log").string());
     StartApp(server_.Url("setup.exe"));
     ASSERT_FALSE(app_->frame().Language().IsRunAsAdmin());
     app_->Click(L"btn_install");
@@ -40,10 +37,8 @@ class LaunchProductTest : public apptest::FlowTest {
   }
   void TearDown() override {
     FlowTest::TearDown();
-    for (const char* name : {"KV_TEST_INSTALLER", "KV_TEST_PRODUCT_LOG", "KV_TEST_PRODUCT_PATH",
-                             "SUDO_UID", "SUDO_GID"}) {
-      unsetenv(name);
-    }
+    unsetenv("SUDO_UID");
+    unsetenv("SUDO_GID");
   }
 
   apptest::TestUser user_;

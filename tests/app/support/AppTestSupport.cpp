@@ -10,6 +10,8 @@
 #include <sstream>
 #include <thread>
 
+#include "integrity/PayloadSigning.h"
+
 namespace apptest {
 
 namespace fs = std::filesystem;
@@ -39,7 +41,28 @@ bool DownloadServer::Start(std::int64_t rateLimit) {
 }
 
 void DownloadServer::AddFile(const std::string& name, const std::string& bytes) {
+  AddFile(name, bytes, BuildSigningKey());
+}
+
+void DownloadServer::AddFile(const std::string& name, const std::string& bytes,
+                             const fs::path& signingKey) {
+  const fs::path file = root_.path() / "download" / name;
+  kvtest::WriteFile(file, bytes);
+  std::error_code ec;
+  fs::remove(file.string() + ".sig", ec);
+  if (signingKey.empty()) return;
+  std::string error;
+  if (!integrity::SignPayloadFile(signingKey.string(), file.string(), error)) {
+    std::fprintf(stderr, "cannot sign %s: %s\n", file.c_str(), error.c_str());
+  }
+}
+
+void DownloadServer::ReplaceBytes(const std::string& name, const std::string& bytes) {
   kvtest::WriteFile(root_.path() / "download" / name, bytes);
+}
+
+fs::path BuildSigningKey() {
+  return KV_TEST_SIGNING_KEY;
 }
 
 void DownloadServer::AddSparseFile(const std::string& name, std::int64_t size) {

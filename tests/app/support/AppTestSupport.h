@@ -22,8 +22,14 @@ class DownloadServer {
  public:
   // rateLimit: bytes per second per connection (nginx limit_rate), 0 for none.
   bool Start(std::int64_t rateLimit = 0);
-  // Writes a file to serve at /download/<name>.
+  // Writes a file to serve at /download/<name> with its statement <name>.sig, signed with the
+  // build's demo key (BuildSigningKey).
   void AddFile(const std::string& name, const std::string& bytes);
+  // The same, signed with another key ("" for no statement at all).
+  void AddFile(const std::string& name, const std::string& bytes,
+               const std::filesystem::path& signingKey);
+  // Replaces the served bytes and leaves the statement as it was.
+  void ReplaceBytes(const std::string& name, const std::string& bytes);
   // A sparse file of `size` bytes (for size checks; never downloaded whole).
   void AddSparseFile(const std::string& name, std::int64_t size);
   std::string Url(const std::string& name) const;
@@ -55,6 +61,9 @@ class PrivateDir {
  private:
   std::filesystem::path path_;
 };
+
+// The private key the build signs the demo brand's installers with.
+std::filesystem::path BuildSigningKey();
 
 // Writes a url.ini (UTF-16LE with a byte-order mark, CR LF) with a [CommonUrl] section.
 void WriteUrlIni(const std::filesystem::path& path,

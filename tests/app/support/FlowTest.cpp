@@ -1,6 +1,7 @@
 #include "tests/app/support/FlowTest.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "sys/SystemInfo.h"
@@ -9,8 +10,28 @@ namespace apptest {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+const char* const kInstallerVariables[] = {"KV_TEST_INSTALLER",      "KV_TEST_INSTALLER_LOG",
+                                           "KV_TEST_PRODUCT_LOG",    "KV_TEST_PRODUCT_PATH",
+                                           "KV_TEST_INSTALLER_HOLD", "KV_TEST_INSTALLER_PROGRESS"};
+
+}  // namespace
+
+std::string TestInstallerBytes() {
+  return kvtest::ReadFile(kvtest::BinaryDir() / "tests" / "app" / "kv_test_installer");
+}
+
+void FlowTest::SetEnv(const char* name, const std::string& value) {
+  setenv(name, value.c_str(), 1);
+}
+
 void FlowTest::SetUp() {
   SetUpHeadlessEnv();
+  SetEnv("KV_TEST_INSTALLER", "ok");
+  SetEnv("KV_TEST_INSTALLER_LOG", (installDir_ / "installer.log").string());
+  SetEnv("KV_TEST_PRODUCT_LOG", (installDir_ / "product.log").string());
+  SetEnv("KV_TEST_PRODUCT_PATH", "Korvana/Korvana Lumenstack/lumenstack");
 }
 
 void FlowTest::TearDown() {
@@ -18,6 +39,8 @@ void FlowTest::TearDown() {
   if (HasFailure() && log_) {
     for (const std::string& line : log_->Lines()) std::printf("log: %s\n", line.c_str());
   }
+  app_.reset();
+  for (const char* name : kInstallerVariables) unsetenv(name);
 }
 
 void FlowTest::StartApp(const std::string& downloadUrl, std::map<std::string, std::string> urls) {

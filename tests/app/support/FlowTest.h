@@ -14,6 +14,12 @@
 
 namespace apptest {
 
+// The test installer (kv_test_installer), as served.
+std::string TestInstallerBytes();
+
+// Besides the window, the test installer is set up through the environment the program hands
+// down: it installs the product (KV_TEST_INSTALLER "ok"), records its arguments in
+// installDir_/installer.log, and the product records its uid in installDir_/product.log.
 class FlowTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -29,6 +35,7 @@ class FlowTest : public ::testing::Test {
   bool WaitForState(WindowState state,
                     std::chrono::milliseconds timeout = std::chrono::seconds(30));
   bool WaitForProgress(int atLeast);
+  static void SetEnv(const char* name, const std::string& value);
 
   PrivateDir installDir_;
   std::wstring pickedFolder_ = installDir_.path().wstring();
