@@ -44,7 +44,7 @@ fail() {
 }
 
 # A fresh run: the product not installed yet, nothing left to resume.
-rm -rf "$home" "$servers" "$build/pki" "$screens" "$build/bin" "$output"
+rm -rf "$home" "$servers" "${build:?}/pki" "$screens" "${build:?}/bin" "$output"
 mkdir -p "$home/.config" "$home/.cache" "$home/.local/share" "$home/.local/state" \
   "$home/run" "$servers" "$screens" "$build/bin"
 chmod 700 "$home/run"
@@ -85,8 +85,9 @@ fi
 
 display=${DISPLAY:-}
 if [ "$auto" -eq 1 ]; then
-  command -v Xvfb >/dev/null && command -v xdotool >/dev/null && command -v import >/dev/null ||
-    fail "Xvfb, xdotool and import are needed (scripts/install-deps.sh)"
+  for tool in Xvfb xdotool xprop import; do
+    command -v "$tool" >/dev/null || fail "$tool is missing (scripts/install-deps.sh)"
+  done
   Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp 5>"$servers/xvfb.display" \
     >"$servers/logs/xvfb.out" 2>&1 &
   xvfb_pid=$!
@@ -117,6 +118,12 @@ program_env=(
   "SSL_CERT_FILE=$build/pki/ca.pem" "KV_REGISTRY_DIR=$home/.local/state/registry"
 )
 [ "$auto" -eq 1 ] && program_env+=("NO_AT_BRIDGE=1")
+if [ "$auto" -eq 0 ]; then
+  # The user's language settings, for the window in their language.
+  for name in LC_ALL LC_MESSAGES LANGUAGE; do
+    [ -z "${!name:-}" ] || program_env+=("$name=${!name}")
+  done
+fi
 program_env+=("${user_env[@]}")
 
 work_folder="$home/.local/share/korvana_down/kvdownloader"
@@ -254,7 +261,7 @@ check() {
 }
 check "the product is installed at $product" test -x "$product"
 check "the installed product answers --version" \
-  bash -c "[ \"\$('$product' --version)\" = 'Korvana Lumenstack 2.1.0' ]"
+  bash -c "[ \"\$(${as_user[*]} '$product' --version)\" = 'Korvana Lumenstack 2.1.0' ]"
 check "its desktop entry names it" grep -qF "Exec=\"$product\"" "$desktop_entry"
 check "the running product is the installed file (pid $product_pid)" \
   bash -c "[ \"\$(readlink /proc/$product_pid/exe)\" = '$product' ]"
@@ -264,6 +271,9 @@ check "the collector accepted the analytics events" grep -q "^EVENT Installed_Su
   "$servers/events.txt"
 check "the collector rejected nothing" bash -c "! grep -q '^REJECTED' '$servers/events.txt'"
 check "the installer came in ranges" grep -q 'range="bytes=' "$servers/logs/access.log"
+check "over kept-alive connections" grep -q 'conn=[0-9]*/[2-9]' "$servers/logs/access.log"
+check "the banners came from the carousel service" \
+  grep -q '^GET /downloader/banners/1.png' "$servers/logs/carousel.log"
 echo "demo: screenshots in $screens; $(($(date +%s) - started)) s"
 [ "$ok" -eq 1 ] || exit 1
 echo "demo: the product was installed and started"

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The demo servers on 127.0.0.1, for tools/demo/run-demo.sh (sourced, bash):
 #   https://127.0.0.1:18443  nginx: /download/ the signed demo installer and its .sig (ranges,
 #                            keep-alive, a rate limit), /downloader/ the carousel service
@@ -19,8 +20,7 @@ demo_port_open() {
 
 # demo_wait_port PORT PID: until something listens on PORT, while PID lives (10 s at most).
 demo_wait_port() {
-  local i
-  for i in $(seq 100); do
+  for _ in $(seq 100); do
     demo_port_open "$1" && return 0
     kill -0 "$2" 2>/dev/null || return 1
     sleep 0.1
@@ -74,8 +74,7 @@ demo_start_servers() {
     --log "$work/logs/carousel.log" >"$work/logs/carousel.out" 2>&1 &
   DEMO_SERVER_PIDS+=($!)
   local carousel_pid=$!
-  local i
-  for i in $(seq 100); do
+  for _ in $(seq 100); do
     [ -s "$work/carousel.port" ] && break
     kill -0 "$carousel_pid" 2>/dev/null || break
     sleep 0.1
