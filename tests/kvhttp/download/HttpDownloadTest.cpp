@@ -211,6 +211,34 @@ TEST_F(FaultDriverTest, CancelWhileStartingCutsTheFirstOpenShort) {
   EXPECT_NE(log.find("GET "), log.rfind("GET ")) << log;
 }
 
+// A final state is shown only once the run is over: a new run can be configured and started
+// at once, after a failed start as after a stop in the middle of the body.
+TEST_F(FaultDriverTest, AFinalStateMeansTheNextRunCanStartAtOnce) {
+  const std::string url = server_.Url("/file?size=4000000&rate=200000&final_state");
+  const auto handle = kvhttp::CreateDownloadTask(url, WidePath(dir_ / "f.exe"), 4, 3);
+  const kvhttp::ProxySettings direct;
+  kvhttp::DownloadTaskStatus status;
+  for (int round = 0; round < 5; ++round) {
+    ASSERT_TRUE(kvhttp::ConfigureDownloadTask(handle, direct, 4000001)) << round;
+    ASSERT_TRUE(kvhttp::StartDownloadTask(handle)) << round;
+    ASSERT_TRUE(kvhttp::WaitDownloadTask(handle, 10s)) << round;
+    ASSERT_TRUE(kvhttp::QueryDownloadTask(handle, status));
+    EXPECT_EQ(status.state, kvhttp::kTaskFailed);
+
+    ASSERT_TRUE(kvhttp::ConfigureDownloadTask(handle, direct, 4000000)) << round;
+    ASSERT_TRUE(kvhttp::StartDownloadTask(handle)) << round;
+    ASSERT_TRUE(WaitFor(
+        [&] { return kvhttp::QueryDownloadTask(handle, status) && status.bytes_downloaded > 0; },
+        10s));
+    kvhttp::StopDownloadTask(handle);
+    ASSERT_TRUE(kvhttp::WaitDownloadTask(handle, 10s)) << round;
+    ASSERT_TRUE(kvhttp::QueryDownloadTask(handle, status));
+    EXPECT_EQ(status.state, kvhttp::kTaskStopped);
+    EXPECT_TRUE(kvhttp::WaitEndingDownloadTaskRun(handle, 0ms)) << round;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "f.exe"));
+}
+
 TEST_F(FaultDriverTest, BodyWithoutLengthEndsIncompleteAndChunkedCompletes) {
   Events events;
   DownloadRequest noLength =
