@@ -311,7 +311,11 @@ void multi_download::KeepRecord(const std::string& lastWritten) {
   std::function<bool()> sync;
   keeper_may_outlive_ = false;
   const int handle = storage_->sync_handle();
-  const int own = handle >= 0 ? ::fcntl(handle, F_DUPFD_CLOEXEC, 0) : -1;
+  // Read-only: the finished file may be started as a program at once, and a writable
+  // descriptor still open in the record thread would make that fail (ETXTBSY).
+  const int own = handle >= 0 ? ::open(("/proc/self/fd/" + std::to_string(handle)).c_str(),
+                                       O_RDONLY | O_CLOEXEC)
+                              : -1;
   if (own >= 0) {
     // The record thread syncs through a descriptor of its own, so that a finished download
     // need not wait for a sync that is under way.

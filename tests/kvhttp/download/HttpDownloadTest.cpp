@@ -1,7 +1,9 @@
 #include "kvhttp/download/HttpDownload.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -98,6 +100,47 @@ TEST_F(DriverTest, FinishedDownloadIsMovedToTheSavePath) {
     EXPECT_GE(e[1], 0);
     EXPECT_LE(e[1], 100);
   }
+}
+
+// Descriptors of this process open for writing on `file` (under either of its names).
+int WritableDescriptorsOn(const fs::path& file) {
+  int count = 0;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd", ec)) {
+    const fs::path target = fs::read_symlink(entry.path(), ec);
+    if (ec || (target != file && target.string() != file.string() + ".tmp")) continue;
+    const std::string info =
+        kvtest::ReadFile(fs::path("/proc/self/fdinfo") / entry.path().filename());
+    const std::size_t at = info.find("flags:");
+    if (at == std::string::npos) continue;
+    const long flags = std::strtol(info.c_str() + at + 6, nullptr, 8);
+    if ((flags & O_ACCMODE) != O_RDONLY) ++count;
+  }
+  return count;
+}
+
+// The finished installer is started at once: no descriptor may still hold it open for writing
+// (the start would fail with ETXTBSY), and while it downloads only its writer does.
+TEST_F(DriverTest, OnlyTheWriterHoldsTheFileOpenForWriting) {
+  Events events;
+  const fs::path save = dir_ / "run.exe";
+  DownloadRequest request = Request(nginx_.Url("/slow/a.bin"), save, events);
+  std::atomic<bool> done{false};
+  bool ok = false;
+  std::thread worker([&] {
+    ok = RunHttpDownload(request, Record, nullptr);
+    done = true;
+  });
+  int most = 0;
+  while (!done) {
+    most = std::max(most, WritableDescriptorsOn(save));
+    std::this_thread::sleep_for(5ms);
+  }
+  worker.join();
+  ASSERT_TRUE(ok);
+  EXPECT_TRUE(events.SawProgress());
+  EXPECT_EQ(most, 1);
+  EXPECT_EQ(WritableDescriptorsOn(save), 0);
 }
 
 TEST_F(DriverTest, CancelWhileDownloadingEndsInTheCancelPathAndAResumeFinishes) {
