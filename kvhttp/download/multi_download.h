@@ -62,8 +62,9 @@ class multi_download : public std::enable_shared_from_this<multi_download> {
   static constexpr int kDefaultConnections = 5;
   // A connection that receives less than this per second over its time-out counts as stalled.
   static constexpr std::int64_t kMinBytesPerSecond = 1024;
-  // Besides every tick, the record is brought up to date after this many new bytes.
-  static constexpr std::int64_t kRecordEveryBytes = 16 * 1024 * 1024;
+  // Besides every tick, the record thread gets a snapshot after this many new bytes (it
+  // decides itself when a sync is worth it).
+  static constexpr std::int64_t kRecordEveryBytes = 1024 * 1024;
 
   explicit multi_download(boost::asio::io_context& io);
   ~multi_download();
@@ -186,7 +187,7 @@ class multi_download : public std::enable_shared_from_this<multi_download> {
   std::wstring record_path_;
   std::string record_bitfield_;         // the bitfield of the record found at start
   detail::RecordKeeper keeper_;         // writes the record from here on
-  bool keeper_may_outlive_ = false;    // its sync owns its descriptor
+  bool keeper_may_outlive_ = false;     // its sync owns its descriptor
   std::int64_t submitted_written_ = 0;  // written bytes at the last snapshot handed over
   detail::SegmentBook book_;
   detail::RetryPolicy retry_;

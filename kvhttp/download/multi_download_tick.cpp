@@ -130,7 +130,8 @@ void multi_download::WriteResumeRecord() {
   snapshot.pieceSize = piece_size_;
   snapshot.validator = validator_;
   snapshot.written = book_.WrittenRanges();
-  submitted_written_ = book_.WrittenBytes();
+  snapshot.writtenBytes = book_.WrittenBytes();
+  submitted_written_ = snapshot.writtenBytes;
   keeper_.Submit(std::move(snapshot));
 }
 

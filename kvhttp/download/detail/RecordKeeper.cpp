@@ -18,7 +18,8 @@ struct RecordKeeper::State {
   bool abandoned = false;  // guarded by write_mutex
   std::wstring path;
   std::function<bool()> sync;
-  std::chrono::milliseconds min_sync_interval{0};
+  SyncPacing pacing;
+  bool idle = false;          // waiting for a snapshot; guarded by mutex
   std::string last_bitfield;  // the keeper's thread only
   PositionedFile file;        // the keeper's thread only
 };
@@ -28,23 +29,27 @@ RecordKeeper::~RecordKeeper() {
 }
 
 void RecordKeeper::Begin(const std::wstring& path, std::function<bool()> sync,
-                         std::string lastWritten, std::chrono::milliseconds minSyncInterval) {
+                         std::string lastWritten, SyncPacing pacing) {
   Discard();
   state_ = std::make_shared<State>();
   state_->path = path;
   state_->sync = std::move(sync);
-  state_->min_sync_interval = minSyncInterval;
+  state_->pacing = pacing;
   state_->last_bitfield = std::move(lastWritten);
   thread_ = std::thread([state = state_] { Run(*state); });
 }
 
 void RecordKeeper::Submit(RecordSnapshot snapshot) {
   if (!state_) return;
+  bool wake = false;
   {
     std::lock_guard lock(state_->mutex);
     state_->pending = std::move(snapshot);
+    wake = state_->idle;
   }
-  state_->wake.notify_one();
+  // A keeper that waits out its pacing takes the newest snapshot when the wait ends; waking it
+  // at every snapshot of a fast download would cost a switch each time.
+  if (wake) state_->wake.notify_one();
 }
 
 void RecordKeeper::Finish() {
@@ -84,13 +89,24 @@ void RecordKeeper::Abandon() {
 }
 
 void RecordKeeper::Run(State& state) {
-  auto nextSync = std::chrono::steady_clock::now();
+  using clock = std::chrono::steady_clock;
+  clock::time_point lastSync = clock::now() - state.pacing.interval;
+  std::int64_t syncedBytes = 0;
   for (;;) {
     RecordSnapshot snapshot;
     {
       std::unique_lock lock(state.mutex);
+      state.idle = true;
       state.wake.wait(lock, [&state] { return state.pending.has_value() || state.stopping; });
-      state.wake.wait_until(lock, nextSync, [&state] { return state.stopping; });
+      state.idle = false;
+      for (;;) {
+        if (state.stopping || !state.pending) break;
+        const bool small = state.pending->writtenBytes - syncedBytes <= state.pacing.smallBytes;
+        const clock::time_point due =
+            lastSync + (small ? state.pacing.smallInterval : state.pacing.interval);
+        if (clock::now() >= due) break;
+        state.wake.wait_until(lock, due, [&state] { return state.stopping; });
+      }
       if (state.drop_pending) state.pending.reset();
       if (!state.pending) break;
       snapshot = std::move(*state.pending);
@@ -108,8 +124,9 @@ void RecordKeeper::Run(State& state) {
     if (content.bitfield.bytes() == state.last_bitfield) continue;
     // Every byte of the snapshot was written before it was taken: after the sync it is on the
     // device, and the record may name it.
-    nextSync = std::chrono::steady_clock::now() + state.min_sync_interval;
+    lastSync = clock::now();
     if (state.sync && !state.sync()) continue;
+    syncedBytes = snapshot.writtenBytes;
     std::lock_guard lock(state.write_mutex);
     if (state.abandoned) break;
     if (WriteResumeRecord(state.file, state.path, content))

@@ -1,9 +1,12 @@
 // Keeps the resume record up to date without holding up the network: a thread of its own takes
 // the newest snapshot of the written ranges, makes the data durable (the sync callback) and
 // only then writes the record naming that snapshot, so the record never names bytes that are
-// not on the device. Syncs are at least `minSyncInterval` apart (the last one at Finish is
-// not held back); snapshots that arrive in between replace each other, only the newest is
-// written. A fast download so leaves most write-back to the kernel instead of forcing it.
+// not on the device. How often it syncs follows the cost: a snapshot that adds little to the
+// last synced one is synced soon (a slow download keeps its record close behind, so a killed
+// run fetches little again), one that adds much waits until a second has passed since the last
+// sync (a fast download leaves most write-back to the kernel instead of forcing it). The last
+// snapshot at Finish is not held back; snapshots that arrive in between replace each other,
+// only the newest is written.
 //
 // All operations from the thread that owns the keeper (the downloader's I/O thread, or any
 // thread once that has stopped). The sync callback runs on the keeper's thread.
@@ -30,6 +33,14 @@ struct RecordSnapshot {
   std::int64_t pieceSize = 0;
   std::string validator;
   std::vector<ByteRange> written;
+  std::int64_t writtenBytes = 0;  // the total of `written`
+};
+
+struct SyncPacing {
+  std::chrono::milliseconds interval = std::chrono::seconds(1);
+  // Snapshots that add at most smallBytes to the last synced one wait only smallInterval.
+  std::int64_t smallBytes = 4 << 20;
+  std::chrono::milliseconds smallInterval = std::chrono::milliseconds(50);
 };
 
 class RecordKeeper {
@@ -43,7 +54,7 @@ class RecordKeeper {
   // did). `lastWritten` is the bitfield already in the record, so that an unchanged snapshot
   // costs nothing.
   void Begin(const std::wstring& path, std::function<bool()> sync, std::string lastWritten,
-             std::chrono::milliseconds minSyncInterval = std::chrono::seconds(1));
+             SyncPacing pacing = {});
   // Hands over the newest state; returns at once.
   void Submit(RecordSnapshot snapshot);
   // Writes what was submitted last (waiting for it), then stops the thread and closes the

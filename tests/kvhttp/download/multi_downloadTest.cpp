@@ -168,27 +168,6 @@ TEST_F(NginxDownload, ServerThatHonoursOnlyTheFirstRangeFinishesOnThatConnection
   EXPECT_LE(nginx_.Requests().size(), 1u + 2 * 7);
 }
 
-TEST_F(NginxDownload, NotFoundOnEveryConnectionEndsIncomplete) {
-  kvtest::DownloadRun run;
-  run.Begin(nginx_.Url("/slow/big.bin"), kvtest::TestSettings(Out(), 3));
-  ASSERT_TRUE(run.WaitBytes(1, 20s));
-  fs::remove(www_ / "big.bin");
-  ASSERT_TRUE(run.WaitDone(60s));
-  multi_download& d = run.downloader();
-  EXPECT_FALSE(d.IsComplete());
-  EXPECT_LT(d.BytesDownloaded(), kBig);
-  EXPECT_EQ(d.LastError(), make_status_error(404));
-  // What is on disk is right, and the record claims nothing beyond it.
-  const std::string got = kvtest::ReadFile(Out());
-  ResumeRecordContent record;
-  ASSERT_TRUE(DecodeResumeRecord(kvtest::ReadFile(Out().string() + ".cfg"), record));
-  for (std::int64_t i = 0; i < record.bitfield.count(); ++i) {
-    if (!record.bitfield.get(i)) continue;
-    ASSERT_LE((i + 1) * 16384, static_cast<std::int64_t>(got.size()));
-    EXPECT_EQ(got.substr(i * 16384, 16384), content_.substr(i * 16384, 16384)) << "piece " << i;
-  }
-}
-
 TEST_F(NginxDownload, StopEndsTheRunAndTheRecordMatchesTheDisk) {
   kvtest::DownloadRun run;
   run.Begin(nginx_.Url("/slow/big.bin"), kvtest::TestSettings(Out()));
@@ -282,6 +261,32 @@ TEST_F(FaultDownload, TwoHundredInsteadOfPartialUsesOneConnectionAndNoRecord) {
   EXPECT_EQ(d.BytesDownloaded(), 300000);
   EXPECT_EQ(kvtest::ReadFile(Out()), kvtest::FaultServer::FileBytes(0, 300000));
   EXPECT_FALSE(fs::exists(Out().string() + ".cfg"));
+}
+
+// Every range request is refused with 404 and the first, open-ended answer breaks off: no
+// connection can go on, and the run ends incomplete with the cause.
+TEST_F(FaultDownload, NotFoundOnEveryConnectionEndsIncomplete) {
+  kvtest::DownloadRun run;
+  run.Begin(server_.Url("/file?size=1000000&range_status=404&drop_after=200000"),
+            kvtest::TestSettings(Out(), 3));
+  ASSERT_TRUE(run.WaitDone(60s));
+  multi_download& d = run.downloader();
+  EXPECT_FALSE(d.IsComplete());
+  // The first answer's bytes, as far as they came before the others gave their ranges up.
+  EXPECT_GT(d.BytesDownloaded(), 0);
+  EXPECT_LE(d.BytesDownloaded(), 200000);
+  EXPECT_EQ(d.LastError(), make_status_error(404));
+  // What is on disk is right, and the record claims nothing beyond it.
+  const std::string got = kvtest::ReadFile(Out());
+  const std::string content = kvtest::FaultServer::FileBytes(0, 1000000);
+  ResumeRecordContent record;
+  ASSERT_TRUE(DecodeResumeRecord(kvtest::ReadFile(Out().string() + ".cfg"), record));
+  for (std::int64_t i = 0; i < record.bitfield.count(); ++i) {
+    if (!record.bitfield.get(i)) continue;
+    const std::int64_t at = i * record.pieceSize;
+    ASSERT_LE(at + record.pieceSize, 200000) << "piece " << i;
+    EXPECT_EQ(got.substr(at, record.pieceSize), content.substr(at, record.pieceSize));
+  }
 }
 
 TEST_F(FaultDownload, BodyWithoutLengthEndsIncomplete) {

@@ -19,6 +19,7 @@ RecordSnapshot Snapshot(std::int64_t written) {
   s.pieceSize = 100;
   s.validator = "\"v\"";
   s.written = {{0, written}};
+  s.writtenBytes = written;
   return s;
 }
 
@@ -66,15 +67,18 @@ TEST(RecordKeeper, RecordFollowsTheSyncAndTheNewestSnapshot) {
   EXPECT_FALSE(record.bitfield.get(9));
 }
 
-// Snapshots that come faster than the syncs may run are merged: one sync for the first, one
-// at the end for the newest, and the record names everything the last one had.
+// Snapshots that each add much and come faster than the syncs may run are merged: one sync for
+// the first, one at the end for the newest, and the record names everything the last one had.
 TEST(RecordKeeper, SyncsAreSpacedAndTheLastSnapshotIsNotHeldBack) {
   kvtest::TempDir dir;
   const auto path = dir / "r.cfg";
   std::atomic<int> syncs{0};
   RecordKeeper keeper;
+  SyncPacing pacing;
+  pacing.interval = std::chrono::seconds(30);
+  pacing.smallBytes = 50;
   keeper.Begin(
-      kvtest::WidePath(path), [&] { return ++syncs, true; }, "", std::chrono::seconds(30));
+      kvtest::WidePath(path), [&] { return ++syncs, true; }, "", pacing);
   const auto t0 = std::chrono::steady_clock::now();
   for (int i = 1; i <= 9; ++i) {
     keeper.Submit(Snapshot(i * 100));
@@ -86,6 +90,41 @@ TEST(RecordKeeper, SyncsAreSpacedAndTheLastSnapshotIsNotHeldBack) {
   ResumeRecordContent record;
   ASSERT_TRUE(DecodeResumeRecord(kvtest::ReadFile(path), record));
   for (int i = 0; i < 10; ++i) EXPECT_EQ(record.bitfield.get(i), i < 9) << i;
+}
+
+// Snapshots that add little are synced and recorded soon, without waiting for the interval:
+// a slow download's record stays close behind what was written.
+TEST(RecordKeeper, SmallStepsAreRecordedSoon) {
+  kvtest::TempDir dir;
+  const auto path = dir / "r.cfg";
+  RecordKeeper keeper;
+  SyncPacing pacing;
+  pacing.interval = std::chrono::seconds(30);
+  pacing.smallBytes = 250;
+  pacing.smallInterval = std::chrono::milliseconds(0);
+  keeper.Begin(
+      kvtest::WidePath(path), [] { return true; }, "", pacing);
+  auto recordedPieces = [&] {
+    ResumeRecordContent record;
+    if (!std::filesystem::exists(path) || !DecodeResumeRecord(kvtest::ReadFile(path), record))
+      return -1;
+    int n = 0;
+    while (n < 10 && record.bitfield.get(n)) ++n;
+    return n;
+  };
+  auto waitForPieces = [&](int pieces) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (recordedPieces() != pieces && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return recordedPieces();
+  };
+  keeper.Submit(Snapshot(100));
+  EXPECT_EQ(waitForPieces(1), 1);
+  keeper.Submit(Snapshot(300));
+  EXPECT_EQ(waitForPieces(3), 3);
+  keeper.Submit(Snapshot(500));
+  EXPECT_EQ(waitForPieces(5), 5);
+  keeper.Discard();
 }
 
 }  // namespace
