@@ -52,7 +52,8 @@ class AppWindow {
   void RunAsRoot() { runAsTestUser_ = false; }
   std::string Output() const;
   const std::string& window() const { return window_; }
-  // X ids of the visible windows titled like the program.
+  // X ids of the visible windows with a class (titles may be unreadable in a locale the C
+  // library lacks).
   std::vector<std::string> VisibleWindows() const;
 
   // The built program and the helper that sends close requests.
