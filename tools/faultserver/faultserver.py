@@ -142,7 +142,10 @@ class Handler(socketserver.BaseRequestHandler):
                         self.conn_id = self.server.connections
                     sys.stderr.write("CONNECTION %d\n" % self.conn_id)
                     first = False
-                sys.stderr.write("%s %s\n" % (method, target))
+                line = "%s %s" % (method, target)
+                if target.startswith("/files/") and "range" in headers:
+                    line += " [%s]" % headers["range"]
+                sys.stderr.write(line + "\n")
                 try:
                     keep = self.respond(method, target, headers, raw_head, body)
                 except ValueError:

@@ -48,6 +48,7 @@ class AppWindow {
   // The exit code, -1 when the program is still running after the time-out.
   int WaitExit(std::chrono::milliseconds timeout = std::chrono::seconds(20));
   bool Running() { return proc_.Running(); }
+  pid_t Pid() const { return proc_.pid(); }
   // The next Start runs the program as the test's own user (root).
   void RunAsRoot() { runAsTestUser_ = false; }
   std::string Output() const;

@@ -1,6 +1,10 @@
 #include "tests/e2e/support/EndToEnd.h"
 
 #include <cstdlib>
+#include <sstream>
+
+#include "integrity/PayloadSigning.h"
+#include "kvhttp/download/ResumeRecord.h"
 
 namespace e2etest {
 
@@ -50,6 +54,77 @@ int WindowPicture::Ink(int x, int y, int w, int h, std::uint32_t background, int
     }
   }
   return n;
+}
+
+bool FaultyInstallerServer::Start(const std::string& installer) {
+  kvtest::WriteFile(dir_ / "files" / "setup.exe", installer);
+  std::string error;
+  if (!integrity::SignPayloadFile(apptest::BuildSigningKey().string(),
+                                  (dir_ / "files" / "setup.exe").string(), error)) {
+    ADD_FAILURE() << "cannot sign the installer: " << error;
+    return false;
+  }
+  return server_.Start(
+      {"--files", (dir_ / "files").string(), "--fault-file", (dir_ / "faults").string()});
+}
+
+void FaultyInstallerServer::SetFaults(const std::string& query) {
+  if (query.empty()) {
+    std::error_code ec;
+    fs::remove(dir_ / "faults", ec);
+  } else {
+    kvtest::WriteFile(dir_ / "faults", query);
+  }
+}
+
+std::vector<FaultyInstallerServer::Request> FaultyInstallerServer::InstallerRequests() const {
+  std::vector<Request> requests;
+  std::istringstream in(server_.Log());
+  const std::string get = "GET /files/setup.exe";
+  for (std::string line; std::getline(in, line);) {
+    if (line == get) {
+      requests.push_back({});
+    } else if (line.rfind(get + " [bytes=", 0) == 0) {
+      requests.push_back({std::stoll(line.substr(get.size() + 8)), true});
+    }
+  }
+  return requests;
+}
+
+std::int64_t RecordedPieces::Count() const {
+  std::int64_t n = 0;
+  for (bool h : have) n += h ? 1 : 0;
+  return n;
+}
+
+double RecordedPieces::Share() const {
+  if (fileSize <= 0) return 0;
+  std::int64_t bytes = 0;
+  for (std::size_t i = 0; i < have.size(); ++i) {
+    if (!have[i]) continue;
+    const std::int64_t start = static_cast<std::int64_t>(i) * pieceSize;
+    bytes += std::min(pieceSize, fileSize - start);
+  }
+  return static_cast<double>(bytes) / static_cast<double>(fileSize);
+}
+
+bool RecordedPieces::Has(std::int64_t offset) const {
+  const std::int64_t i = pieceSize > 0 ? offset / pieceSize : -1;
+  return i >= 0 && i < static_cast<std::int64_t>(have.size()) && have[static_cast<std::size_t>(i)];
+}
+
+bool ReadRecordedPieces(const fs::path& record, RecordedPieces& out) {
+  std::error_code ec;
+  if (!fs::exists(record, ec)) return false;
+  kvhttp::ResumeRecordContent content;
+  if (!kvhttp::DecodeResumeRecord(kvtest::ReadFile(record), content)) return false;
+  out.fileSize = content.fileSize;
+  out.pieceSize = content.pieceSize;
+  out.have.assign(static_cast<std::size_t>(content.bitfield.count()), false);
+  for (std::int64_t i = 0; i < content.bitfield.count(); ++i) {
+    out.have[static_cast<std::size_t>(i)] = content.bitfield.get(i);
+  }
+  return true;
 }
 
 void EndToEndTest::SetUp() {
@@ -125,6 +200,65 @@ std::unique_ptr<WindowPicture> EndToEndTest::PictureWhen(
       },
       timeout);
   return picture;
+}
+
+namespace {
+
+// Runs [first, last] of at least minLength pixels of row y clearly darker than bg: the edges
+// of buttons.
+std::vector<std::pair<int, int>> DarkRuns(const WindowPicture& p, int y, std::uint32_t bg,
+                                          int minLength) {
+  const auto sum = [](std::uint32_t c) {
+    return static_cast<int>((c >> 16) + ((c >> 8) & 0xFF) + (c & 0xFF));
+  };
+  std::vector<std::pair<int, int>> runs;
+  int start = -1;
+  for (int x = 0; x <= p.width(); ++x) {
+    const bool dark = x < p.width() && sum(bg) - sum(p.At(x, y)) > 60;
+    if (dark && start < 0) start = x;
+    if (!dark && start >= 0) {
+      if (x - start >= minLength) runs.emplace_back(start, x - 1);
+      start = -1;
+    }
+  }
+  return runs;
+}
+
+}  // namespace
+
+bool EndToEndTest::ClickDialogButton(const std::string& dialog, int index, int count) {
+  const fs::path png = sandbox_.root.path() / "dialog.png";
+  bool clicked = false;
+  apptest::WaitUntil(
+      [&] {
+        uitest::RunX(display_, "import -window " + dialog + " " + png.string());
+        const WindowPicture p(png);
+        if (!p.ok() || p.width() < 50 || p.height() < 50) return false;
+        const std::uint32_t bg = p.At(p.width() / 2, 2);
+        // The buttons' bottom edges: the lowest row with `count` long runs; their top edges
+        // the next such row above.
+        int bottom = -1, top = -1;
+        std::vector<std::pair<int, int>> runs;
+        for (int y = p.height() - 1; y > p.height() / 2 && top < 0; --y) {
+          auto row = DarkRuns(p, y, bg, 20);
+          if (static_cast<int>(row.size()) < count) continue;
+          if (bottom < 0) {
+            bottom = y;
+            runs = std::move(row);
+          } else if (bottom - y > 8) {
+            top = y;
+          }
+        }
+        if (top < 0) return false;
+        const auto& run = runs[runs.size() - static_cast<std::size_t>(count - index)];
+        uitest::RunX(display_, "xdotool mousemove --window " + dialog + " " +
+                                   std::to_string((run.first + run.second) / 2) + " " +
+                                   std::to_string((top + bottom) / 2) + " click 1");
+        clicked = true;
+        return true;
+      },
+      seconds(5));
+  return clicked;
 }
 
 bool EndToEndTest::WaitForLog(const std::string& text, std::chrono::milliseconds timeout) {

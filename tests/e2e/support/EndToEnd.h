@@ -16,8 +16,43 @@
 
 #include "tests/app/support/AppTestSupport.h"
 #include "tests/app/support/AppWindow.h"
+#include "tests/kvhttp/support/FaultServer.h"
 
 namespace e2etest {
+
+// The fault server serving a signed installer at /files/setup.exe (and its statement), with
+// faults (its query parameters: "drop_at=N", "rate=B") switched on and off while it runs.
+class FaultyInstallerServer {
+ public:
+  bool Start(const std::string& installer);
+  std::string InstallerUrl() const { return server_.Url("/files/setup.exe"); }
+  // "" for none.
+  void SetFaults(const std::string& query);
+  struct Request {
+    std::int64_t first = 0;  // where the range starts (0 without one)
+    bool ranged = false;
+  };
+  // The GET requests for the installer so far, in order.
+  std::vector<Request> InstallerRequests() const;
+  std::string Log() const { return server_.Log(); }
+
+ private:
+  kvtest::TempDir dir_;
+  kvtest::FaultServer server_;
+};
+
+// Pieces on disk according to a download's resume record (the .cfg beside it).
+struct RecordedPieces {
+  std::int64_t fileSize = 0;
+  std::int64_t pieceSize = 0;
+  std::vector<bool> have;
+  std::int64_t Count() const;
+  // The byte share on disk, 0 to 1.
+  double Share() const;
+  bool Has(std::int64_t offset) const;
+};
+// False when the record is missing or cannot be read.
+bool ReadRecordedPieces(const std::filesystem::path& record, RecordedPieces& out);
 
 // A picture of one window (import -window), read back by pixel.
 class WindowPicture {
@@ -69,10 +104,14 @@ class EndToEndTest : public ::testing::Test {
   std::unique_ptr<WindowPicture> PictureWhen(
       const std::string& name, const std::function<bool(const WindowPicture&)>& shows,
       std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Clicks button `index` (from the left) of the `count` buttons of a message box, found in its
+  // picture by their borders; false when they cannot be found.
+  bool ClickDialogButton(const std::string& dialog, int index, int count);
   bool WaitForLog(const std::string& text, std::chrono::milliseconds timeout);
 
   std::filesystem::path WorkFolder() const { return sandbox_.WorkFolder("kvdownloader"); }
   std::filesystem::path InstallerPath() const { return WorkFolder() / "korvana-download.exe"; }
+  std::filesystem::path RecordPath() const { return InstallerPath().string() + ".cfg"; }
   std::filesystem::path ProductFolder() const {
     return sandbox_.ProgramFiles() / "Korvana" / "Korvana Lumenstack";
   }
