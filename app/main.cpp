@@ -39,9 +39,15 @@ int RunSetup(int argc, char** argv) {
   frame->InitEnvironment();
 
   platform::NamedLock lock;
-  if (lock.Acquire(SingleInstanceName()) != platform::NamedLockResult::Created) {
+  const platform::NamedLockResult locked = lock.Acquire(SingleInstanceName());
+  if (locked == platform::NamedLockResult::AlreadyExists) {
     platform::InstanceChannel::AskPresent(lock);
     return 255;
+  }
+  // Only another instance of ours keeps us from starting: a lock we cannot take for any other
+  // reason (a name taken by someone else, a broken folder) must not lock the user out for ever.
+  if (locked == platform::NamedLockResult::Error) {
+    LOGA(LogLevelInfo, "single instance lock not taken: %s", lock.ErrorText().c_str());
   }
 
   std::shared_ptr<SkinUI::IHostBackend> backend = SkinUI::CreateGtkBackend(&argc, &argv);
@@ -60,7 +66,9 @@ int RunSetup(int argc, char** argv) {
   }
   platform::InstanceChannel channel;
   CSetupFrameWnd* window = frame.get();
-  channel.Listen(lock, [window] { window->RunOnUiThread([window] { window->BringToFront(); }); });
+  if (locked == platform::NamedLockResult::Created) {
+    channel.Listen(lock, [window] { window->RunOnUiThread([window] { window->BringToFront(); }); });
+  }
   frame->CenterWindow();
   frame->ShowModal();
   channel.Stop();

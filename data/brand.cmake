@@ -6,14 +6,14 @@ set(KV_BRAND_FILE_DESCRIPTION "Korvana Lumenstack Downloader")
 set(KV_BRAND_FILE_VERSION "1.0.0.1")
 
 # API server that answers the banner carousel request ("/downloader/carousel?...").
-# The demo serves it over plain HTTP on loopback; a real brand uses https.
-set(KV_BRAND_CAROUSEL_SCHEME "http")
-set(KV_BRAND_CAROUSEL_HOST "127.0.0.1:18080")
+# The demo servers (scripts/demo.sh) answer it over https on loopback, with their own CA.
+set(KV_BRAND_CAROUSEL_SCHEME "https")
+set(KV_BRAND_CAROUSEL_HOST "127.0.0.1:18443")
 
 # Analytics collector (measurement protocol endpoint with its id and secret). Its certificate is
 # verified unless KV_BRAND_ANALYTICS_RELAXED_CERTIFICATES is "ON".
 set(KV_BRAND_ANALYTICS_URL
-    "http://127.0.0.1:18081/mp/collect?measurement_id=G-DEMO0000&api_secret=demo-secret")
+    "https://127.0.0.1:18444/mp/collect?measurement_id=G-DEMO0000&api_secret=demo-secret")
 
 # Keys that sign the installer's statement ("<download URL>.sig", see README.md). The demo
 # brand's key pair is made by each build in its build folder. A publisher's brand instead names

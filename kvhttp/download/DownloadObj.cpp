@@ -21,14 +21,6 @@ bool IsFinal(DownloadTaskState s) {
   return s == kTaskFinished || s == kTaskFailed || s == kTaskStopped;
 }
 
-// Data first, then the name: a crash right after the move must not leave an empty installer.
-void SyncFile(const fs::path& p) {
-  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fdatasync(fd);
-  ::close(fd);
-}
-
 // Copies `from` to a new `to` with descriptors no child process inherits.
 std::error_code CopyFile(const fs::path& from, const fs::path& to) {
   const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
@@ -59,16 +51,16 @@ std::error_code CopyFile(const fs::path& from, const fs::path& to) {
     }
     if (ec) break;
   }
-  if (!ec && ::fdatasync(out) != 0) ec = {errno, std::system_category()};
   ::close(in);
   if (::close(out) != 0 && !ec) ec = {errno, std::system_category()};
   return ec;
 }
 
-// Moves `from` over `to`, copying when they lie on different file systems.
+// Moves `from` over `to`, copying when they lie on different file systems. The data is not
+// forced to the device first (no peer tool does, and it would cost the whole write-back
+// time): after a power cut the file may be short, which its digest check finds.
 std::error_code MoveReplacing(const fs::path& from, const fs::path& to) {
   std::error_code ec;
-  SyncFile(from);
   fs::rename(from, to, ec);
   if (!ec || ec != std::errc::cross_device_link) return ec;
   const fs::path part = to.string() + ".part";
@@ -147,20 +139,23 @@ void DownloadObj::Run() {
   std::lock_guard runLock(run_mutex_);
   running_ = true;
   DrainEarlierRun();
+  DownloadTaskState end = kTaskFailed;
   try {
-    RunDownload();
+    end = RunDownload();
   } catch (...) {
     SetError(make_error_code(boost::system::errc::state_not_recoverable));
     io_.stop();
     io_.restart();
     downloader_->Stop();
     downloader_->CloseFiles();
-    set_state(kTaskFailed);
   }
+  // The run is over before anyone learns its end, so that a next request can reconfigure and
+  // start the task at once.
   running_ = false;
+  set_state(end);
 }
 
-void DownloadObj::RunDownload() {
+DownloadTaskState DownloadObj::RunDownload() {
   set_state(kTaskStarting);
   const DownloadSettings settings = this->settings();
   // Held until the finished file has its name, so that no other run can take the data file
@@ -169,8 +164,7 @@ void DownloadObj::RunDownload() {
   boost::system::error_code ec;
   if (!lock.Acquire(settings.output_file, ec)) {
     SetError(ec);
-    set_state(kTaskFailed);
-    return;
+    return kTaskFailed;
   }
   downloader_->Start(url_, settings, ec);
   if (ec) {
@@ -179,8 +173,7 @@ void DownloadObj::RunDownload() {
     io_.restart();
     downloader_->Stop();
     downloader_->CloseFiles();
-    set_state(stop_pending_ ? kTaskStopped : kTaskFailed);
-    return;
+    return stop_pending_ ? kTaskStopped : kTaskFailed;
   }
   set_state(kTaskDownloading);
   // A stop that came while the start ran takes effect now.
@@ -190,17 +183,14 @@ void DownloadObj::RunDownload() {
     case download_outcome::complete: {
       const boost::system::error_code moveError = FinishFiles();
       SetError(moveError);
-      set_state(moveError ? kTaskFailed : kTaskFinished);
-      break;
+      return moveError ? kTaskFailed : kTaskFinished;
     }
     case download_outcome::failed:
       SetError(downloader_->LastError());
-      set_state(kTaskFailed);
-      break;
+      return kTaskFailed;
     default:
       SetError(downloader_->LastError());
-      set_state(kTaskStopped);
-      break;
+      return kTaskStopped;
   }
 }
 
@@ -229,11 +219,10 @@ void DownloadObj::Stop() {
   }
   expected = kTaskDownloading;
   if (!state_.compare_exchange_strong(expected, kTaskStopping)) return;
-  downloader_->Stop();
-  // The run may have finished meanwhile; its own state wins then.
-  expected = kTaskStopping;
-  state_.compare_exchange_strong(expected, kTaskStopped);
   NotifyStateChange();
+  // The run shows its own end (stopped, or finished when it won the race) once it is over, so
+  // that nobody sees a final state while the run still holds the files.
+  downloader_->Stop();
 }
 
 void DownloadObj::set_state(DownloadTaskState s) {
@@ -250,6 +239,14 @@ void DownloadObj::NotifyStateChange() {
 bool DownloadObj::WaitForFinalState(std::chrono::milliseconds timeout) {
   std::unique_lock lock(state_mutex_);
   return state_changed_.wait_for(lock, timeout, [this] { return IsFinal(state_.load()); });
+}
+
+bool DownloadObj::WaitForEndingRun(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(state_mutex_);
+  return state_changed_.wait_for(lock, timeout, [this] {
+    const DownloadTaskState s = state_.load();
+    return !running_.load() || !(s == kTaskStopping || IsFinal(s));
+  });
 }
 
 boost::system::error_code DownloadObj::error() const {

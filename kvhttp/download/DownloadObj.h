@@ -53,6 +53,9 @@ class DownloadObj {
   // Waits up to `timeout` for kTaskFinished, kTaskFailed or kTaskStopped; true when the task is
   // in one of them. Any thread.
   bool WaitForFinalState(std::chrono::milliseconds timeout);
+  // Waits up to `timeout` while a run is being stopped or is winding down after its end; true
+  // when none is. A run that is starting or downloading is not waited for. Any thread.
+  bool WaitForEndingRun(std::chrono::milliseconds timeout);
   bool running() const { return running_.load(); }
   // Set by the manager before the task thread starts, so a second start is refused at once.
   bool TryMarkRunning();
@@ -70,7 +73,7 @@ class DownloadObj {
   void SetError(const boost::system::error_code& ec);
   void NotifyStateChange();
   void DrainEarlierRun();
-  void RunDownload();
+  DownloadTaskState RunDownload();
   boost::system::error_code FinishFiles();
 
   boost::asio::io_context io_;  // before the downloader, which refers to it

@@ -150,6 +150,12 @@ bool WaitDownloadTask(DownloadTaskHandle handle, std::chrono::milliseconds timeo
   return task->WaitForFinalState(timeout);
 }
 
+bool WaitEndingDownloadTaskRun(DownloadTaskHandle handle, std::chrono::milliseconds timeout) {
+  DownloadTaskManager* manager = DownloadTaskManager::Get(DownloadTaskManager::Use::kExisting);
+  std::shared_ptr<DownloadObj> task = manager ? manager->Find(handle) : nullptr;
+  return !task || task->WaitForEndingRun(timeout);
+}
+
 bool StopDownloadTask(DownloadTaskHandle handle) {
   DownloadTaskManager* manager = DownloadTaskManager::Get(DownloadTaskManager::Use::kExisting);
   if (!manager) return false;

@@ -53,7 +53,12 @@ bool QueryDownloadTask(DownloadTaskHandle handle, DownloadTaskStatus& status);
 // Waits up to `timeout` for the task to finish, fail or stop, whichever comes first; true when
 // it has. An unknown handle waits the whole time, so a poll built on it never spins.
 bool WaitDownloadTask(DownloadTaskHandle handle, std::chrono::milliseconds timeout);
-// Stops a downloading task; true once the manager exists.
+// Waits up to `timeout` while a run of the task that is being stopped, or has just ended, winds
+// down; true when none is (also for an unknown handle). A starting or downloading run is not
+// waited for.
+bool WaitEndingDownloadTaskRun(DownloadTaskHandle handle, std::chrono::milliseconds timeout);
+// Stops a downloading task; true once the manager exists. The task shows kTaskStopping until
+// its run is over, then kTaskStopped (or kTaskFinished when the run completed first).
 bool StopDownloadTask(DownloadTaskHandle handle);
 
 }  // namespace kvhttp

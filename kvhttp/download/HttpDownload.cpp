@@ -78,6 +78,11 @@ int CKVDownload::Download() {
   cancelled_ = 0;
   const DownloadTaskHandle handle =
       CreateDownloadTask(url, request_->savePath, request_->connections, defaults.time_out);
+  // A run that an earlier cancel or failure is still winding down ends first, so that this
+  // request starts a run of its own instead of taking that run's end as its result.
+  if (!WaitEndingDownloadTaskRun(handle, std::chrono::seconds(30))) {
+    LOGA(LogLevelInfo, "HttpDownload the task's earlier run has not ended");
+  }
   // How to reach the server and what size to accept belong to this request; a run of the task
   // still going keeps what it started with.
   ConfigureDownloadTask(handle, proxy, request_->expectedSize);

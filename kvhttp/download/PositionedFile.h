@@ -41,6 +41,8 @@ class PositionedFile {
   bool open(const std::wstring& path, int mode, boost::system::error_code& ec);
   void close();
   bool is_open() const { return fd_ >= 0; }
+  // The system's descriptor, -1 when closed.
+  int native_handle() const { return fd_; }
   const std::wstring& path() const { return path_; }
 
   // Positioned gather write / scatter read. Offset -1 means the current position, which then

@@ -1,6 +1,8 @@
 #include "kvhttp/download/multi_download.h"
 
+#include <fcntl.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <boost/asio/error.hpp>
@@ -306,9 +308,28 @@ bool multi_download::RecordMatchesStorage() {
 }
 
 void multi_download::KeepRecord(const std::string& lastWritten) {
-  storage_interface* storage = storage_.get();
-  keeper_.Begin(
-      record_path_, [storage] { return storage->sync(); }, lastWritten);
+  std::function<bool()> sync;
+  keeper_may_outlive_ = false;
+  const int handle = storage_->sync_handle();
+  // Read-only: the finished file may be started as a program at once, and a writable
+  // descriptor still open in the record thread would make that fail (ETXTBSY).
+  const int own = handle >= 0 ? ::open(("/proc/self/fd/" + std::to_string(handle)).c_str(),
+                                       O_RDONLY | O_CLOEXEC)
+                              : -1;
+  if (own >= 0) {
+    // The record thread syncs through a descriptor of its own, so that a finished download
+    // need not wait for a sync that is under way.
+    auto fd = std::shared_ptr<int>(new int(own), [](int* p) {
+      ::close(*p);
+      delete p;
+    });
+    sync = [fd] { return ::fdatasync(*fd) == 0; };
+    keeper_may_outlive_ = true;
+  } else {
+    storage_interface* storage = storage_.get();
+    sync = [storage] { return storage->sync(); };
+  }
+  keeper_.Begin(record_path_, std::move(sync), lastWritten);
   submitted_written_ = book_.WrittenBytes();
 }
 
@@ -413,9 +434,14 @@ void multi_download::End(download_outcome outcome, const boost::system::error_co
 }
 
 void multi_download::CloseFiles() {
-  // The last snapshot is written in every case: a finished file that cannot be moved into
-  // place is then found complete by the next start.
-  keeper_.Finish();
+  // A download that ends without all bytes keeps a record of what it got. A finished one
+  // needs none (the file is moved into place next) and does not wait for the device.
+  if (!IsComplete())
+    keeper_.Finish();
+  else if (keeper_may_outlive_)
+    keeper_.Abandon();
+  else
+    keeper_.Discard();
   record_file_.close();
   storage_.reset();
 }

@@ -186,6 +186,7 @@ class multi_download : public std::enable_shared_from_this<multi_download> {
   std::wstring record_path_;
   std::string record_bitfield_;         // the bitfield of the record found at start
   detail::RecordKeeper keeper_;         // writes the record from here on
+  bool keeper_may_outlive_ = false;    // its sync owns its descriptor
   std::int64_t submitted_written_ = 0;  // written bytes at the last snapshot handed over
   detail::SegmentBook book_;
   detail::RetryPolicy retry_;

@@ -33,6 +33,9 @@ class storage_interface {
   // nothing about never survive into a finished file. Storages that are not files may keep the
   // default.
   virtual bool truncate(std::int64_t length) { return true; }
+  // A descriptor whose fdatasync makes the data durable (the downloader keeps a duplicate of
+  // it for its record thread), or -1 when there is none and sync() must be used.
+  virtual int sync_handle() const { return -1; }
 };
 
 // One file on disk.
@@ -49,6 +52,7 @@ class default_storage : public storage_interface {
   bool is_end() override;
   bool sync() override;
   bool truncate(std::int64_t length) override;
+  int sync_handle() const override { return file_.native_handle(); }
 
  private:
   PositionedFile file_;

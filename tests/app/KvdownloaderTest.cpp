@@ -94,6 +94,37 @@ TEST_F(KvdownloaderTest, SecondStartPresentsTheFirstWindow) {
   CloseFromHome(first);
 }
 
+// A lock name that something else took (here a folder in its place) is no instance of ours:
+// the program says so in its log and starts rather than exit with 255 for ever.
+TEST_F(KvdownloaderTest, LockThatIsNotOursDoesNotKeepItFromStarting) {
+  fs::path lockFile;
+  {
+    AppWindow first(display_, sandbox_);
+    ASSERT_TRUE(first.Start());
+    ASSERT_FALSE(first.WaitForWindow().empty()) << first.Output();
+    for (const auto& entry : fs::recursive_directory_iterator(sandbox_.root.path() / "run")) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind("kvdownloader-", 0) == 0 && entry.path().extension() == ".lock") {
+        lockFile = entry.path();
+      }
+    }
+    ASSERT_FALSE(lockFile.empty());
+    CloseFromHome(first);
+  }
+  fs::remove(lockFile);
+  fs::create_directory(lockFile);
+
+  AppWindow app(display_, sandbox_);
+  ASSERT_TRUE(app.Start());
+  ASSERT_FALSE(app.WaitForWindow().empty()) << app.Output();
+  const std::string log = kvtest::ReadFile(sandbox_.LogFile("kvdownloader"));
+  const std::size_t line = log.find("single instance lock not taken: ");
+  ASSERT_NE(line, std::string::npos) << log;
+  EXPECT_NE(log.find(lockFile.string(), line), std::string::npos) << log;
+  CloseFromHome(app);
+  EXPECT_TRUE(fs::is_directory(lockFile));
+}
+
 // The boxes' buttons speak the user's language; Ignore hands the download to the browser and
 // the window goes back to its home page.
 TEST_F(KvdownloaderTest, NetworkBoxInGermanAndIgnore) {

@@ -32,9 +32,11 @@ bool OutputLock::Acquire(const std::wstring& dataFile, boost::system::error_code
   // it away); then the lock is on a file nobody will use again, and the open is repeated.
   for (int attempt = 0; attempt < 8; ++attempt) {
     bool created = false;
-    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    // Read-only: the lock needs no more, and a writable descriptor would keep the finished
+    // file from being started as a program (ETXTBSY) while it is held.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0 && errno == ENOENT) {
-      fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+      fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
       created = fd >= 0;
       if (fd < 0 && errno == EEXIST) continue;
     }

@@ -5,6 +5,23 @@
 
 namespace kvhttp::detail {
 
+// Shared with the keeper's thread, which may outlive the keeper after Abandon.
+struct RecordKeeper::State {
+  std::mutex mutex;
+  std::condition_variable wake;
+  std::optional<RecordSnapshot> pending;  // guarded by mutex
+  bool stopping = false;                  // guarded by mutex
+  bool drop_pending = false;              // guarded by mutex
+  // Taken around each record write, so that once Abandon has set `abandoned` nothing more is
+  // written (the record may be deleted right after).
+  std::mutex write_mutex;
+  bool abandoned = false;  // guarded by write_mutex
+  std::wstring path;
+  std::function<bool()> sync;
+  std::string last_bitfield;  // the keeper's thread only
+  PositionedFile file;        // the keeper's thread only
+};
+
 RecordKeeper::~RecordKeeper() {
   Discard();
 }
@@ -12,25 +29,20 @@ RecordKeeper::~RecordKeeper() {
 void RecordKeeper::Begin(const std::wstring& path, std::function<bool()> sync,
                          std::string lastWritten) {
   Discard();
-  path_ = path;
-  sync_ = std::move(sync);
-  last_bitfield_ = std::move(lastWritten);
-  {
-    std::lock_guard lock(mutex_);
-    pending_.reset();
-    stopping_ = false;
-    drop_pending_ = false;
-  }
-  thread_ = std::thread([this] { Run(); });
+  state_ = std::make_shared<State>();
+  state_->path = path;
+  state_->sync = std::move(sync);
+  state_->last_bitfield = std::move(lastWritten);
+  thread_ = std::thread([state = state_] { Run(*state); });
 }
 
 void RecordKeeper::Submit(RecordSnapshot snapshot) {
-  if (!thread_.joinable()) return;
+  if (!state_) return;
   {
-    std::lock_guard lock(mutex_);
-    pending_ = std::move(snapshot);
+    std::lock_guard lock(state_->mutex);
+    state_->pending = std::move(snapshot);
   }
-  wake_.notify_one();
+  state_->wake.notify_one();
 }
 
 void RecordKeeper::Finish() {
@@ -42,27 +54,43 @@ void RecordKeeper::Discard() {
 }
 
 void RecordKeeper::Stop(bool writeLast) {
-  if (!thread_.joinable()) return;
+  if (!state_) return;
   {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-    drop_pending_ = !writeLast;
+    std::lock_guard lock(state_->mutex);
+    state_->stopping = true;
+    state_->drop_pending = !writeLast;
   }
-  wake_.notify_one();
-  thread_.join();
-  file_.close();
+  state_->wake.notify_one();
+  if (thread_.joinable()) thread_.join();
+  state_.reset();
 }
 
-void RecordKeeper::Run() {
+void RecordKeeper::Abandon() {
+  if (!state_) return;
+  {
+    std::lock_guard lock(state_->write_mutex);
+    state_->abandoned = true;
+  }
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->stopping = true;
+    state_->drop_pending = true;
+  }
+  state_->wake.notify_one();
+  if (thread_.joinable()) thread_.detach();
+  state_.reset();
+}
+
+void RecordKeeper::Run(State& state) {
   for (;;) {
     RecordSnapshot snapshot;
     {
-      std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return pending_.has_value() || stopping_; });
-      if (drop_pending_) pending_.reset();
-      if (!pending_) return;
-      snapshot = std::move(*pending_);
-      pending_.reset();
+      std::unique_lock lock(state.mutex);
+      state.wake.wait(lock, [&state] { return state.pending.has_value() || state.stopping; });
+      if (state.drop_pending) state.pending.reset();
+      if (!state.pending) break;
+      snapshot = std::move(*state.pending);
+      state.pending.reset();
     }
     if (snapshot.pieceSize <= 0 || snapshot.fileSize < 0) continue;
     ResumeRecordContent content;
@@ -73,12 +101,16 @@ void RecordKeeper::Run() {
     RangeSet written(content.fileSize);
     written.assign(snapshot.written);
     content.bitfield = RangesToBitfield(written, content.pieceSize);
-    if (content.bitfield.bytes() == last_bitfield_) continue;
+    if (content.bitfield.bytes() == state.last_bitfield) continue;
     // Every byte of the snapshot was written before it was taken: after the sync it is on the
     // device, and the record may name it.
-    if (sync_ && !sync_()) continue;
-    if (WriteResumeRecord(file_, path_, content)) last_bitfield_ = content.bitfield.bytes();
+    if (state.sync && !state.sync()) continue;
+    std::lock_guard lock(state.write_mutex);
+    if (state.abandoned) break;
+    if (WriteResumeRecord(state.file, state.path, content))
+      state.last_bitfield = content.bitfield.bytes();
   }
+  state.file.close();
 }
 
 }  // namespace kvhttp::detail

@@ -1,15 +1,16 @@
 // Keeps the resume record up to date without holding up the network: a thread of its own takes
-// the newest snapshot of the written ranges, makes the data durable (the storage's sync) and
+// the newest snapshot of the written ranges, makes the data durable (the sync callback) and
 // only then writes the record naming that snapshot, so the record never names bytes that are
 // not on the device. Snapshots that arrive while a sync runs replace each other; only the
 // newest is written.
 //
-// Submit from the downloader's I/O thread; the other operations from the thread that owns the
-// keeper (the same I/O thread). The sync callback runs on the keeper's thread.
+// All operations from the thread that owns the keeper (the downloader's I/O thread, or any
+// thread once that has stopped). The sync callback runs on the keeper's thread.
 #pragma once
 
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -45,26 +46,21 @@ class RecordKeeper {
   // Writes what was submitted last (waiting for it), then stops the thread and closes the
   // record file.
   void Finish();
-  // Drops what was submitted and not written yet, waits for a write in progress, stops the
-  // thread and closes the record file (before the record is deleted).
+  // Drops what was submitted and not written yet, waits for a sync or write in progress, stops
+  // the thread and closes the record file (before the record is deleted).
   void Discard();
+  // Like Discard, but returns at once: a sync in progress goes on alone and nothing is written
+  // after it. Only for a `sync` that owns what it uses (it may outlive the data's owner).
+  void Abandon();
   bool running() const { return thread_.joinable(); }
 
  private:
-  void Run();
+  struct State;
+  static void Run(State& state);
   void Stop(bool writeLast);
 
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::optional<RecordSnapshot> pending_;  // guarded by mutex_
-  bool stopping_ = false;                  // guarded by mutex_
-  bool drop_pending_ = false;              // guarded by mutex_
+  std::shared_ptr<State> state_;
   std::thread thread_;
-  // Used by the keeper's thread only while it runs.
-  std::wstring path_;
-  std::function<bool()> sync_;
-  std::string last_bitfield_;
-  PositionedFile file_;
 };
 
 }  // namespace kvhttp::detail

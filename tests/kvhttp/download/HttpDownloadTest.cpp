@@ -1,7 +1,9 @@
 #include "kvhttp/download/HttpDownload.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
@@ -98,6 +100,47 @@ TEST_F(DriverTest, FinishedDownloadIsMovedToTheSavePath) {
     EXPECT_GE(e[1], 0);
     EXPECT_LE(e[1], 100);
   }
+}
+
+// Descriptors of this process open for writing on `file` (under either of its names).
+int WritableDescriptorsOn(const fs::path& file) {
+  int count = 0;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd", ec)) {
+    const fs::path target = fs::read_symlink(entry.path(), ec);
+    if (ec || (target != file && target.string() != file.string() + ".tmp")) continue;
+    const std::string info =
+        kvtest::ReadFile(fs::path("/proc/self/fdinfo") / entry.path().filename());
+    const std::size_t at = info.find("flags:");
+    if (at == std::string::npos) continue;
+    const long flags = std::strtol(info.c_str() + at + 6, nullptr, 8);
+    if ((flags & O_ACCMODE) != O_RDONLY) ++count;
+  }
+  return count;
+}
+
+// The finished installer is started at once: no descriptor may still hold it open for writing
+// (the start would fail with ETXTBSY), and while it downloads only its writer does.
+TEST_F(DriverTest, OnlyTheWriterHoldsTheFileOpenForWriting) {
+  Events events;
+  const fs::path save = dir_ / "run.exe";
+  DownloadRequest request = Request(nginx_.Url("/slow/a.bin"), save, events);
+  std::atomic<bool> done{false};
+  bool ok = false;
+  std::thread worker([&] {
+    ok = RunHttpDownload(request, Record, nullptr);
+    done = true;
+  });
+  int most = 0;
+  while (!done) {
+    most = std::max(most, WritableDescriptorsOn(save));
+    std::this_thread::sleep_for(5ms);
+  }
+  worker.join();
+  ASSERT_TRUE(ok);
+  EXPECT_TRUE(events.SawProgress());
+  EXPECT_EQ(most, 1);
+  EXPECT_EQ(WritableDescriptorsOn(save), 0);
 }
 
 TEST_F(DriverTest, CancelWhileDownloadingEndsInTheCancelPathAndAResumeFinishes) {
@@ -209,6 +252,34 @@ TEST_F(FaultDriverTest, CancelWhileStartingCutsTheFirstOpenShort) {
   EXPECT_EQ(again.Copy().back()[1], kDownloadResultError);
   const std::string log = server_.Log();
   EXPECT_NE(log.find("GET "), log.rfind("GET ")) << log;
+}
+
+// A final state is shown only once the run is over: a new run can be configured and started
+// at once, after a failed start as after a stop in the middle of the body.
+TEST_F(FaultDriverTest, AFinalStateMeansTheNextRunCanStartAtOnce) {
+  const std::string url = server_.Url("/file?size=4000000&rate=200000&final_state");
+  const auto handle = kvhttp::CreateDownloadTask(url, WidePath(dir_ / "f.exe"), 4, 3);
+  const kvhttp::ProxySettings direct;
+  kvhttp::DownloadTaskStatus status;
+  for (int round = 0; round < 5; ++round) {
+    ASSERT_TRUE(kvhttp::ConfigureDownloadTask(handle, direct, 4000001)) << round;
+    ASSERT_TRUE(kvhttp::StartDownloadTask(handle)) << round;
+    ASSERT_TRUE(kvhttp::WaitDownloadTask(handle, 10s)) << round;
+    ASSERT_TRUE(kvhttp::QueryDownloadTask(handle, status));
+    EXPECT_EQ(status.state, kvhttp::kTaskFailed);
+
+    ASSERT_TRUE(kvhttp::ConfigureDownloadTask(handle, direct, 4000000)) << round;
+    ASSERT_TRUE(kvhttp::StartDownloadTask(handle)) << round;
+    ASSERT_TRUE(WaitFor(
+        [&] { return kvhttp::QueryDownloadTask(handle, status) && status.bytes_downloaded > 0; },
+        10s));
+    kvhttp::StopDownloadTask(handle);
+    ASSERT_TRUE(kvhttp::WaitDownloadTask(handle, 10s)) << round;
+    ASSERT_TRUE(kvhttp::QueryDownloadTask(handle, status));
+    EXPECT_EQ(status.state, kvhttp::kTaskStopped);
+    EXPECT_TRUE(kvhttp::WaitEndingDownloadTaskRun(handle, 0ms)) << round;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "f.exe"));
 }
 
 TEST_F(FaultDriverTest, BodyWithoutLengthEndsIncompleteAndChunkedCompletes) {

@@ -82,12 +82,16 @@ TEST_F(NginxDownload, SplitsIntoRangesChainedOnKeptAliveConnections) {
   EXPECT_GE(asked.size(), 31u);
   EXPECT_LE(conns.size(), 9u);
 
-  // The record of the last tick lists every piece.
+  // A finished download does not wait for its record; whatever record there is describes
+  // this file.
   ResumeRecordContent record;
-  ASSERT_TRUE(DecodeResumeRecord(kvtest::ReadFile(Out().string() + ".cfg"), record));
-  EXPECT_EQ(record.fileSize, kBig);
-  EXPECT_EQ(record.bitfield.bytes(), std::string(32, '\xff'));
-  EXPECT_EQ(record.finalUrl, nginx_.Url("/big.bin"));
+  const std::string cfg = kvtest::ReadFile(Out().string() + ".cfg");
+  if (!cfg.empty()) {
+    ASSERT_TRUE(DecodeResumeRecord(cfg, record));
+    EXPECT_EQ(record.fileSize, kBig);
+    EXPECT_EQ(record.finalUrl, nginx_.Url("/big.bin"));
+    EXPECT_EQ(record.validator, kvtest::NginxEtag(www_ / "big.bin"));
+  }
 }
 
 TEST_F(NginxDownload, ZeroConnectionLimitUsesOnlyTheFirstConnection) {

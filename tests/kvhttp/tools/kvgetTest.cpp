@@ -190,6 +190,36 @@ TEST_F(KvgetTest, SecondRunOnTheSameOutputIsRefusedAndDescriptorsAreCloseOnExec)
   first.Stop(SIGKILL);
 }
 
+TEST_F(KvgetTest, RedirectFromHttpsToPlainHttpIsRefused) {
+  kvtest::TempDir certs, www;
+  kvtest::TestCertificates tls;
+  ASSERT_TRUE(kvtest::MakeTestCertificates(certs.path(), {"127.0.0.1"}, tls));
+  fs::permissions(www.path(),
+                  fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+  kvtest::NginxServer secure;
+  kvtest::NginxOptions o;
+  o.root = www.path();
+  o.tls = true;
+  o.certFile = tls.serverCert;
+  o.keyFile = tls.serverKey;
+  o.extraServerConfig = "    location /away { return 302 " + nginx_.Url("/f.bin") + "; }\n";
+  ASSERT_TRUE(secure.Start(o));
+  const std::size_t before = nginx_.Requests().size();
+  kvtest::ChildProcess p;
+  const fs::path out = dir_ / "h.bin";
+  ASSERT_TRUE(p.Start(
+      {Kvget(), secure.BaseUrl() + "/away", out.string()}, (dir_ / "h.out").string(),
+      {{"KVGET_LOG_DIR", (dir_ / "log").string()}, {"SSL_CERT_FILE", tls.caCert.string()}}));
+  const int status = p.Wait(30s);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(kvtest::ReadFile(dir_ / "h.out"),
+            "kvget: refused: the https server redirected to plain http\n");
+  EXPECT_EQ(nginx_.Requests().size(), before) << "the plain server was never asked";
+  EXPECT_FALSE(fs::exists(out));
+  EXPECT_FALSE(fs::exists(out.string() + ".tmp"));
+}
+
 TEST_F(KvgetTest, InterruptedRunSaysSo) {
   kvtest::ChildProcess p;
   const fs::path out = dir_ / "i.bin";

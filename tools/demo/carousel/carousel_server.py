@@ -139,6 +139,8 @@ class Handler(BaseHTTPRequestHandler):
             answer = {"code": 0, "message": "unknown product or language", "data": {}}
         else:
             host = self.headers.get("Host", f"127.0.0.1:{self.server.server_port}")
+            # Behind the demo's https front the images are fetched through it too.
+            scheme = "https" if self.headers.get("X-Forwarded-Proto") == "https" else "http"
             passed = {k: s[k] for k in ("cut", "missing", "html", "big") if s[k]}
             entries = []
             for k in range(1, int(s["list"] or 0) + 1):
@@ -148,7 +150,7 @@ class Handler(BaseHTTPRequestHandler):
                         image_query[key] = "1"
                 digest = settings.digests[(k - 1) % 3]
                 entries.append({
-                    "url": f"http://{host}/downloader/banners/{k}.png?"
+                    "url": f"{scheme}://{host}/downloader/banners/{k}.png?"
                            + urllib.parse.urlencode(image_query),
                     "md5": digest.upper() if s["upper"] else digest,
                 })
