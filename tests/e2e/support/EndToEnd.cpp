@@ -137,6 +137,11 @@ void EndToEndTest::SetUp() {
 }
 
 void EndToEndTest::TearDown() {
+  // Under the sanitizers the program reports what it touched wrongly on its output.
+  if (app_ != nullptr) {
+    EXPECT_EQ(app_->Output().find("Sanitizer"), std::string::npos) << app_->Output();
+    EXPECT_EQ(app_->Output().find("runtime error"), std::string::npos) << app_->Output();
+  }
   if (HasFailure() && app_ != nullptr) {
     std::error_code ec;
     if (fs::exists(sandbox_.LogFile("kvdownloader"), ec)) {
