@@ -18,6 +18,7 @@ struct RecordKeeper::State {
   bool abandoned = false;  // guarded by write_mutex
   std::wstring path;
   std::function<bool()> sync;
+  std::chrono::milliseconds min_sync_interval{0};
   std::string last_bitfield;  // the keeper's thread only
   PositionedFile file;        // the keeper's thread only
 };
@@ -27,11 +28,12 @@ RecordKeeper::~RecordKeeper() {
 }
 
 void RecordKeeper::Begin(const std::wstring& path, std::function<bool()> sync,
-                         std::string lastWritten) {
+                         std::string lastWritten, std::chrono::milliseconds minSyncInterval) {
   Discard();
   state_ = std::make_shared<State>();
   state_->path = path;
   state_->sync = std::move(sync);
+  state_->min_sync_interval = minSyncInterval;
   state_->last_bitfield = std::move(lastWritten);
   thread_ = std::thread([state = state_] { Run(*state); });
 }
@@ -82,11 +84,13 @@ void RecordKeeper::Abandon() {
 }
 
 void RecordKeeper::Run(State& state) {
+  auto nextSync = std::chrono::steady_clock::now();
   for (;;) {
     RecordSnapshot snapshot;
     {
       std::unique_lock lock(state.mutex);
       state.wake.wait(lock, [&state] { return state.pending.has_value() || state.stopping; });
+      state.wake.wait_until(lock, nextSync, [&state] { return state.stopping; });
       if (state.drop_pending) state.pending.reset();
       if (!state.pending) break;
       snapshot = std::move(*state.pending);
@@ -104,6 +108,7 @@ void RecordKeeper::Run(State& state) {
     if (content.bitfield.bytes() == state.last_bitfield) continue;
     // Every byte of the snapshot was written before it was taken: after the sync it is on the
     // device, and the record may name it.
+    nextSync = std::chrono::steady_clock::now() + state.min_sync_interval;
     if (state.sync && !state.sync()) continue;
     std::lock_guard lock(state.write_mutex);
     if (state.abandoned) break;

@@ -1,13 +1,15 @@
 // Keeps the resume record up to date without holding up the network: a thread of its own takes
 // the newest snapshot of the written ranges, makes the data durable (the sync callback) and
 // only then writes the record naming that snapshot, so the record never names bytes that are
-// not on the device. Snapshots that arrive while a sync runs replace each other; only the
-// newest is written.
+// not on the device. Syncs are at least `minSyncInterval` apart (the last one at Finish is
+// not held back); snapshots that arrive in between replace each other, only the newest is
+// written. A fast download so leaves most write-back to the kernel instead of forcing it.
 //
 // All operations from the thread that owns the keeper (the downloader's I/O thread, or any
 // thread once that has stopped). The sync callback runs on the keeper's thread.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -40,7 +42,8 @@ class RecordKeeper {
   // Starts keeping the record at `path`; `sync` makes what was written durable (true when it
   // did). `lastWritten` is the bitfield already in the record, so that an unchanged snapshot
   // costs nothing.
-  void Begin(const std::wstring& path, std::function<bool()> sync, std::string lastWritten);
+  void Begin(const std::wstring& path, std::function<bool()> sync, std::string lastWritten,
+             std::chrono::milliseconds minSyncInterval = std::chrono::seconds(1));
   // Hands over the newest state; returns at once.
   void Submit(RecordSnapshot snapshot);
   // Writes what was submitted last (waiting for it), then stops the thread and closes the
