@@ -105,24 +105,27 @@ new_sandbox() { # download-url
   [ ${#as_user[@]} -eq 0 ] || chown -R nobody: "$sandbox"
   log=$sandbox/pf/korvana_down/kvdownloader/Log/korvana_down.log
 }
+# Always run in the background (&): exec keeps the job's pid the program's.
 program_env() {
-  env -i PATH="$WORK/bin:/usr/bin:/bin" DISPLAY="$DISPLAY" GDK_BACKEND=x11 NO_AT_BRIDGE=1 \
+  exec env -i PATH="$WORK/bin:/usr/bin:/bin" DISPLAY="$DISPLAY" GDK_BACKEND=x11 NO_AT_BRIDGE=1 \
     DBUS_SESSION_BUS_ADDRESS=disabled: HOME="$sandbox/home" XDG_RUNTIME_DIR="$sandbox/run" \
     LANG=C.UTF-8 KV_PROGRAM_FILES="$sandbox/pf" KV_TEST_URL_INI="$sandbox/url.ini" \
     KV_TEST_ANALYTICS_URL=http://127.0.0.1:9/mp/collect "$@"
 }
+# The main window of the program running as $program_pid (not one of a run that is ending).
+program_pid=""
 main_window() {
   local id
   for id in $(xdotool search --onlyvisible --classname kvdownloader 2>/dev/null); do
+    [ "$(xdotool getwindowpid "$id" 2>/dev/null)" = "$program_pid" ] || continue
     xprop -id "$id" WM_WINDOW_ROLE 2>/dev/null | grep -q '"KVMainFrame"' && { echo "$id"; return; }
   done
 }
-# The window shows more than black: its first frame is painted.
+# The window is drawn: a pixel of its background (black before the first frame) has colour.
 painted() { # window
-  local mean
-  mean=$(import -window "$1" png:- 2>/dev/null | convert - -format '%[fx:mean]' info: 2>/dev/null) ||
-    return 1
-  awk -v m="${mean:-0}" 'BEGIN { exit !(m > 0.05) }'
+  local px
+  px=$(import -window "$1" -crop 1x1+325+270 +repage txt:- 2>/dev/null | grep '^0,0:') || return 1
+  [[ $px != *'#000000'* ]]
 }
 wait_log() { # text seconds
   local until=$(($(date +%s) + $2))
@@ -147,6 +150,7 @@ for i in $(seq "$RUNS"); do
   t0=$(now_ms)
   program_env "${as_user[@]}" "$EXE" >/dev/null 2>&1 &
   app_pid=$!
+  program_pid=$app_pid
   win="" t_map=""
   while [ $(($(now_ms) - t0)) -lt 20000 ]; do
     [ -z "$win" ] && win=$(main_window) && [ -n "$win" ] && t_map=$(now_ms)
@@ -161,7 +165,7 @@ for i in $(seq "$RUNS"); do
 done
 # What one poll costs (the resolution of the figures above).
 t0=$(now_ms)
-import -window root png:- 2>/dev/null | convert - -format '%[fx:mean]' info: >/dev/null 2>&1
+import -window root -crop 1x1+325+270 +repage txt:- >/dev/null 2>&1
 poll_ms=$(($(now_ms) - t0))
 echo "start-up, exec to mapped main window:  median $(printf '%s\n' "${mapped_ms[@]}" | median) ms  (runs: ${mapped_ms[*]})"
 echo "start-up, exec to first painted frame: median $(printf '%s\n' "${painted_ms[@]}" | median) ms  (runs: ${painted_ms[*]}; one picture poll costs ~${poll_ms} ms)"
@@ -171,27 +175,41 @@ echo
 echo "executable: $(stat -c %s "$EXE") bytes as built"
 strip -o "$WORK/stripped" "$EXE"
 echo "stripped:   $(stat -c %s "$WORK/stripped") bytes"
-size -A "$WORK/stripped" | awk '$2 > 65536 { printf "  section %-22s %9d bytes\n", $1, $2 }'
-echo "embedded resources (in .rodata):"
-nm "$EXE" | awk '/kvres_.*_(begin|end)$/ { name = $3; sub(/_(begin|end)$/, "", name);
-    if ($3 ~ /_begin$/) b[name] = strtonum("0x" $1); else e[name] = strtonum("0x" $1) }
-  END { for (n in b) { total += e[n] - b[n]; printf "  %-40s %9d bytes\n", n, e[n] - b[n] }
-        printf "  %-40s %9d bytes\n", "total", total }'
-echo "code (.text symbols) by component:"
-nm -C --size-sort -S "$EXE" | awk '$3 ~ /^[tTwW]$/ {
-    sym = ""; for (i = 4; i <= NF; ++i) sym = sym " " $i; sub(/^ /, "", sym)
-    if (sym ~ /^(boost::|void boost::|[a-z_:<>, ]*boost::)/) g = "boost"
-    else if (sym ~ /SkinUI::/) g = "ui toolkit (SkinUI)"
-    else if (sym ~ /kvhttp::/) g = "engine (kvhttp)"
-    else if (sym ~ /std::/) g = "C++ library templates (std::)"
-    else if (sym ~ /platform::|kvsys|sys::/) g = "platform, sys"
-    else if (sym ~ /integrity::|analytics::|http::|Http|Web/) g = "http, analytics, integrity"
-    else if (sym ~ /nlohmann|json/) g = "json"
-    else if (sym ~ /Setup|Banner|Install|Flow|Worker|Taskbar|main/) g = "app"
-    else g = "other"
-    s[g] += strtonum("0x" $2); t += strtonum("0x" $2) }
-  END { for (g in s) printf "  %-32s %9d bytes\n", g, s[g]; printf "  %-32s %9d bytes\n", "total", t }' |
-  sort -k2 -t$'\t'
+size -A "$WORK/stripped" | awk '$1 ~ /^\./ && $2 > 16384 { printf "  section %-22s %9d bytes\n", $1, $2 }'
+python3 - "$EXE" <<'EOF'
+import re, subprocess, sys
+from collections import defaultdict
+exe = sys.argv[1]
+bounds = defaultdict(dict)
+groups = defaultdict(int)
+rules = [("boost", r"boost::"), ("ui toolkit (SkinUI)", r"SkinUI::"),
+         ("engine (kvhttp)", r"kvhttp::"), ("platform, sys, log", r"platform::|kvsys|sys::|Log"),
+         ("http, analytics, integrity, config",
+          r"integrity::|analytics::|http::|Http|Web|Language|Config|Ini"),
+         ("app", r"Setup|Banner|Install|Flow|Worker|Taskbar|TestHooks|main"),
+         ("C++ library templates (std::)", r"std::")]
+out = subprocess.run(["nm", "-C", "-S", "--size-sort", exe], capture_output=True, text=True).stdout
+for line in out.splitlines():
+    f = line.split(None, 3)
+    if len(f) == 4 and f[2] in "tTwW":
+        name = f[3]
+        g = next((g for g, r in rules if re.search(r, name)), "other")
+        groups[g] += int(f[1], 16)
+for line in subprocess.run(["nm", exe], capture_output=True, text=True).stdout.splitlines():
+    m = re.match(r"([0-9a-f]+) \w (kvres_\w+)_(begin|end)$", line)
+    if m:
+        bounds[m.group(2)][m.group(3)] = int(m.group(1), 16)
+print("embedded resources (in .rodata):")
+total = 0
+for name, b in sorted(bounds.items()):
+    total += b["end"] - b["begin"]
+    print("  %-40s %9d bytes" % (name, b["end"] - b["begin"]))
+print("  %-40s %9d bytes" % ("total", total))
+print("code (.text symbols) by component:")
+for g, n in sorted(groups.items(), key=lambda kv: -kv[1]):
+    print("  %-40s %9d bytes" % (g, n))
+print("  %-40s %9d bytes" % ("total", sum(groups.values())))
+EOF
 libs=$(ldd "$EXE" | awk '/=> \// { print $3 }')
 libbytes=0
 for l in $libs; do libbytes=$((libbytes + $(stat -L -c %s "$l"))); done
@@ -206,9 +224,13 @@ t0=$(now_ms)
 program_env /usr/bin/time -v -o "$WORK/time.txt" "${as_user[@]}" "$EXE" >/dev/null 2>&1 &
 app_pid=$!
 win=""
-for _ in $(seq 400); do win=$(main_window); [ -n "$win" ] && break; sleep 0.05; done
+for _ in $(seq 400); do
+  program_pid=$(pgrep -P "$app_pid" || true) # /usr/bin/time's child
+  [ -n "$program_pid" ] && win=$(main_window) && [ -n "$win" ] && break
+  sleep 0.05
+done
 [ -n "$win" ] || { echo "whole install: no window" >&2; exit 1; }
-until painted "$win"; do sleep 0.05; done
+for _ in $(seq 200); do painted "$win" && break; sleep 0.05; done
 t_click=$(now_ms)
 xdotool mousemove --window "$win" 325 207 click 1
 wait_log "UpdateWindowSate:kWindow_Finish" 60 || { echo "whole install: no finish page" >&2; exit 1; }
@@ -229,9 +251,11 @@ echo "CPU time of the whole install: user $(awk -F': ' '/User time/ { print $2 }
 new_sandbox "http://127.0.0.1:$port/slow/demo-installer"
 program_env "${as_user[@]}" "$EXE" >/dev/null 2>&1 &
 app_pid=$!
+program_pid=$app_pid
 win=""
 for _ in $(seq 400); do win=$(main_window); [ -n "$win" ] && break; sleep 0.05; done
-until painted "$win"; do sleep 0.05; done
+[ -n "$win" ] || { echo "banner page: no window" >&2; exit 1; }
+for _ in $(seq 200); do painted "$win" && break; sleep 0.05; done
 xdotool mousemove --window "$win" 325 207 click 1
 wait_log "UpdateWindowSate:kWindow_Downloading" 20
 sleep 2
