@@ -64,11 +64,13 @@ bool OnUiThread() {
   return backend != nullptr && backend->IsUiThread();
 }
 
-// The test hooks' URL configuration and download time-out, when set.
+// The test hooks' URL configuration, download time-out and retry pause, when set.
 void ApplyTestHooks(LanguageManager& lang) {
-  if (const int timeOut = GetTestHooks().downloadTimeOutSeconds; timeOut > 0) {
+  const TestHooks& hooks = GetTestHooks();
+  if (hooks.downloadTimeOutSeconds > 0 || hooks.retryDelayMs > 0) {
     kvhttp::DownloadTaskDefaults defaults = kvhttp::GetDownloadTaskDefaults();
-    defaults.time_out = timeOut;
+    if (hooks.downloadTimeOutSeconds > 0) defaults.time_out = hooks.downloadTimeOutSeconds;
+    if (hooks.retryDelayMs > 0) defaults.first_retry_delay_ms = hooks.retryDelayMs;
     kvhttp::SetDownloadTaskDefaults(defaults);
   }
   const std::wstring& path = GetTestHooks().urlIniPath;

@@ -15,6 +15,9 @@ struct TestHooks {
   // KV_TEST_DOWNLOAD_TIMEOUT: seconds without progress before the engine reconnects (0: its
   // own default), so that failures show in seconds.
   int downloadTimeOutSeconds = 0;
+  // KV_TEST_RETRY_DELAY_MS: the engine's first pause before it tries a failed connection again
+  // (0: its own default), so that a server that keeps failing is given up in moments.
+  int retryDelayMs = 0;
 };
 
 // Read once, on first use.

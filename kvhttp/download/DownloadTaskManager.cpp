@@ -49,6 +49,7 @@ class DownloadTaskManager {
     settings.take_url_from_record = false;
     settings.check_certificate = defaults.check_certificate;
     settings.proxy = defaults.proxy;
+    settings.first_retry_delay_ms = defaults.first_retry_delay_ms;
     auto task = std::make_shared<DownloadObj>(handle, url, key, savePath, settings);
     {
       std::lock_guard taskLock(task_mutex_);

@@ -31,6 +31,8 @@ struct DownloadTaskDefaults {
   std::int32_t download_rate_limit = -1;
   std::int32_t time_out = 20;
   bool check_certificate = true;
+  // Pause before a connection that got nowhere is tried again (doubling, see DownloadSettings).
+  std::int32_t first_retry_delay_ms = 500;
 };
 // Replaces the defaults for tasks created from now on (creates the manager).
 void SetDownloadTaskDefaults(const DownloadTaskDefaults& defaults);

@@ -109,30 +109,8 @@ void MarkDescriptorsCloseOnExec(int highest) {
   ::_exit(127);
 }
 
-}  // namespace
-
-pid_t Spawn(const SpawnPlan& plan) {
-  if ((plan.execFd < 0 && plan.path.empty()) || plan.argv.empty()) {
-    errno = EINVAL;
-    return -1;
-  }
-  std::vector<std::string> argvStrings = plan.argv;
-  std::vector<char*> argv = CPointers(argvStrings);
-  std::vector<std::string> envStrings;
-  std::vector<char*> envp;
-  std::vector<gid_t> groups;
-  std::string folder = "/";
-  if (plan.dropTo != nullptr) {
-    envStrings = EnvironmentFor(*plan.dropTo);
-    envp = CPointers(envStrings);
-    groups = GroupsOf(*plan.dropTo);
-    if (!plan.dropTo->home.empty()) folder = plan.dropTo->home;
-  }
-  rlimit lim{};
-  int highest = ::getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY
-                    ? static_cast<int>(lim.rlim_cur > 65536 ? 65536 : lim.rlim_cur)
-                    : 65536;
-
+pid_t ForkAndExec(const SpawnPlan& plan, std::vector<char*>& argv, std::vector<char*>& envp,
+                  const std::vector<gid_t>& groups, const std::string& folder, int highest) {
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
   pid_t pid = ::fork();
@@ -164,6 +142,39 @@ pid_t Spawn(const SpawnPlan& plan) {
     return -1;
   }
   return pid;
+}
+
+}  // namespace
+
+pid_t Spawn(const SpawnPlan& plan) {
+  if ((plan.execFd < 0 && plan.path.empty()) || plan.argv.empty()) {
+    errno = EINVAL;
+    return -1;
+  }
+  std::vector<std::string> argvStrings = plan.argv;
+  std::vector<char*> argv = CPointers(argvStrings);
+  std::vector<std::string> envStrings;
+  std::vector<char*> envp;
+  std::vector<gid_t> groups;
+  std::string folder = "/";
+  if (plan.dropTo != nullptr) {
+    envStrings = EnvironmentFor(*plan.dropTo);
+    envp = CPointers(envStrings);
+    groups = GroupsOf(*plan.dropTo);
+    if (!plan.dropTo->home.empty()) folder = plan.dropTo->home;
+  }
+  rlimit lim{};
+  int highest = ::getrlimit(RLIMIT_NOFILE, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY
+                    ? static_cast<int>(lim.rlim_cur > 65536 ? 65536 : lim.rlim_cur)
+                    : 65536;
+
+  // A file just written is briefly "busy" while a child that another thread forked still holds
+  // a writable copy of its descriptor (until that child's exec closes it): try again a while.
+  for (int attempt = 0;; ++attempt) {
+    const pid_t pid = ForkAndExec(plan, argv, envp, groups, folder, highest);
+    if (pid > 0 || errno != ETXTBSY || attempt == 40) return pid;
+    ::usleep(25 * 1000);
+  }
 }
 
 }  // namespace platform::detail

@@ -210,6 +210,27 @@ TEST(Process, StartProcessFromFileRunsTheOpenFileNotWhatIsNowAtItsPath) {
   EXPECT_EQ(platform::StartProcessFromFile(-1, "installer", {}), -1);
 }
 
+// A file still open for writing somewhere (a child another thread just forked holds a copy of
+// the downloader's descriptor until its own exec) cannot run yet: the start waits for it.
+TEST(Process, AFileBusyForAMomentStillStarts) {
+  kvtest::TempDir dir;
+  fs::copy_file("/bin/true", dir / "installer");
+  fs::permissions(dir / "installer", fs::perms::owner_all);
+  const int writer = ::open((dir / "installer").c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(writer, 0);
+  const int fd = ::open((dir / "installer").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  std::thread release([writer] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ::close(writer);
+  });
+  const pid_t pid = platform::StartProcessFromFile(fd, "installer", {});
+  release.join();
+  ::close(fd);
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(platform::WaitProcess(pid), 0);
+}
+
 TEST(Process, AsTheInteractiveUserTheChildIsThatUserAwayFromOurTerminal) {
   KV_SKIP_UNLESS_ROOT();
   platformtest::TestUser user;

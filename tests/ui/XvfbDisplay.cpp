@@ -13,14 +13,14 @@ XvfbDisplay::~XvfbDisplay() {
   if (proc_.pid() > 0) proc_.Stop();
 }
 
-bool XvfbDisplay::Start() {
+bool XvfbDisplay::Start(int width, int height) {
+  const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
   for (int n = 90 + getpid() % 50; n < 400; ++n) {
     std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
     std::string sock = "/tmp/.X11-unix/X" + std::to_string(n);
     if (std::filesystem::exists(lock) || std::filesystem::exists(sock)) continue;
     name_ = ":" + std::to_string(n);
-    if (!proc_.Start(
-            {"Xvfb", name_, "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"})) {
+    if (!proc_.Start({"Xvfb", name_, "-screen", "0", screen, "-nolisten", "tcp", "-noreset"})) {
       return false;
     }
     for (int i = 0; i < 100; ++i) {

@@ -13,8 +13,8 @@ class XvfbDisplay {
  public:
   XvfbDisplay() = default;
   ~XvfbDisplay();
-  // Starts Xvfb with a 1280x1024 screen and waits for its socket.
-  bool Start();
+  // Starts Xvfb with a screen of that size (1280x1024 unless given) and waits for its socket.
+  bool Start(int width = 1280, int height = 1024);
   // ":N"
   const std::string& name() const { return name_; }
 

@@ -14,6 +14,7 @@ import struct
 import sys
 import threading
 import time
+import os
 import urllib.parse
 
 PERIOD = 65521  # content of generated files repeats with this (prime) period
@@ -141,7 +142,10 @@ class Handler(socketserver.BaseRequestHandler):
                         self.conn_id = self.server.connections
                     sys.stderr.write("CONNECTION %d\n" % self.conn_id)
                     first = False
-                sys.stderr.write("%s %s\n" % (method, target))
+                line = "%s %s" % (method, target)
+                if target.startswith("/files/") and "range" in headers:
+                    line += " [%s]" % headers["range"]
+                sys.stderr.write(line + "\n")
                 try:
                     keep = self.respond(method, target, headers, raw_head, body)
                 except ValueError:
@@ -223,8 +227,32 @@ class Handler(socketserver.BaseRequestHandler):
             extra = ("Location: http://%s/chain/%d\r\n" % (host, n - 1)).encode()
             return self.simple(302, b"", keep, extra)
         if path.startswith("/dir/") or path == "/file":
-            return self.serve_file(method, headers, q, keep, conn_line)
+            return self.serve_file(method, headers, self.with_fault_file(q), keep, conn_line)
+        if path.startswith("/files/") and self.server.files_dir:
+            name = urllib.parse.unquote(path[len("/files/"):])
+            if "/" in name or name.startswith(".") or not name:
+                return self.simple(404, b"not found", keep)
+            try:
+                with open(os.path.join(self.server.files_dir, name), "rb") as f:
+                    content = f.read()
+            except OSError:
+                return self.simple(404, b"not found", keep)
+            return self.serve_file(method, headers, self.with_fault_file(q), keep, conn_line,
+                                   content)
         return self.simple(404, b"not found", keep)
+
+    def with_fault_file(self, q):
+        """The request's parameters plus those of --fault-file, read anew for each request."""
+        if not self.server.fault_file:
+            return q
+        try:
+            with open(self.server.fault_file, encoding="ascii") as f:
+                extra = dict(urllib.parse.parse_qsl(f.read().strip(), keep_blank_values=True))
+        except OSError:
+            return q
+        merged = dict(q)
+        merged.update(extra)
+        return merged
 
     def simple(self, code, body, keep, extra=b""):
         head = ("HTTP/1.1 %d Scripted\r\nContent-Length: %d\r\n" % (code, len(body))).encode()
@@ -260,8 +288,9 @@ class Handler(socketserver.BaseRequestHandler):
             return {"bump": ""}
         return {}
 
-    def serve_file(self, method, headers, q, keep, conn_line):
-        size = int(q.get("size", "100000"))
+    def serve_file(self, method, headers, q, keep, conn_line, content=None):
+        """The generated file, or `content` (a served file's bytes) when given."""
+        size = len(content) if content is not None else int(q.get("size", "100000"))
         rng_text = headers.get("range", "")
         # Every range request but the first, open-ended "bytes=0-" one.
         ranged = rng_text.startswith("bytes=") and rng_text.strip() != "bytes=0-"
@@ -306,7 +335,11 @@ class Handler(socketserver.BaseRequestHandler):
                 first, last = 0, size - 1
             if first >= size or first > last:
                 return self.simple(416, b"", keep, ("Content-Range: bytes */%d\r\n" % size).encode())
-        data = file_bytes(first, last + 1, version)
+        data = content[first:last + 1] if content is not None else file_bytes(first, last + 1, version)
+        if "drop_at" in q and int(q["drop_at"]) - first < len(data):
+            # A cut at an offset of the file rather than of this response.
+            q = dict(q)
+            q["drop_after"] = str(max(0, int(q["drop_at"]) - first))
         if partial:
             shown = first + int(q.get("wrong_start", "0"))
             head = b"HTTP/1.1 206 Partial Content\r\n"
@@ -394,6 +427,8 @@ class Server(socketserver.ThreadingTCPServer):
         self.connections = 0
         self.requests = 0
         self.versions = Versions()
+        self.files_dir = None
+        self.fault_file = None
 
 
 class Server6(Server):
@@ -404,6 +439,9 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--port", type=int, default=0, help="port to listen on (0: a free one)")
     parser.add_argument("--bind", default="127.0.0.1")
+    parser.add_argument("--files", default=None, help="folder whose files /files/<name> serves")
+    parser.add_argument("--fault-file", default=None,
+                        help="file whose query text, while it exists, adds to every file request")
     parser.add_argument("--script", default=None,
                         help="not HTTP: comma-separated hex replies, one per message received")
     args = parser.parse_args()
@@ -413,6 +451,8 @@ def main():
         server.script = [bytes.fromhex(r) for r in args.script.split(",") if r]
     else:
         server = kind((args.bind, args.port), Handler)
+    server.files_dir = args.files
+    server.fault_file = args.fault_file
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     print("PORT %d" % server.server_address[1], flush=True)
     try:

@@ -81,7 +81,7 @@ std::string AppWindow::Output() const {
 
 std::vector<std::string> AppWindow::VisibleWindows() const {
   std::vector<std::string> ids;
-  std::istringstream in(uitest::RunX(display_, "xdotool search --onlyvisible --name '.'"));
+  std::istringstream in(uitest::RunX(display_, "xdotool search --onlyvisible --class '.'"));
   for (std::string id; std::getline(in, id);) {
     if (!id.empty()) ids.push_back(id);
   }

@@ -48,11 +48,13 @@ class AppWindow {
   // The exit code, -1 when the program is still running after the time-out.
   int WaitExit(std::chrono::milliseconds timeout = std::chrono::seconds(20));
   bool Running() { return proc_.Running(); }
+  pid_t Pid() const { return proc_.pid(); }
   // The next Start runs the program as the test's own user (root).
   void RunAsRoot() { runAsTestUser_ = false; }
   std::string Output() const;
   const std::string& window() const { return window_; }
-  // X ids of the visible windows titled like the program.
+  // X ids of the visible windows with a class (titles may be unreadable in a locale the C
+  // library lacks).
   std::vector<std::string> VisibleWindows() const;
 
   // The built program and the helper that sends close requests.
