@@ -231,13 +231,14 @@ if [[ $CASES == *syscalls* ]]; then
 fi
 
 if [[ $CASES == *profile* ]]; then
-  echo "== where kvget -n 8 spends its time (1 GiB, plain; perf, by thread and symbol)"
-  rm -f "$WORK/out/k.bin"*
-  perf record -q -F 1999 -o "$WORK/perf.data" $KVGET -n 8 "http://127.0.0.1:$PORT/big.bin" \
-    "$WORK/out/k.bin" 2>/dev/null
-  perf report -q -i "$WORK/perf.data" --stdio --sort pid 2>/dev/null | head -8 || true
-  perf report -q -i "$WORK/perf.data" --stdio --sort dso,sym 2>/dev/null | head -30 || true
-  rm -f "$WORK/out/k.bin"*
+  for url in "http://127.0.0.1:$PORT/big.bin" "https://127.0.0.1:$TPORT/big.bin"; do
+    echo "== where kvget -n 8 spends its time ($url; perf, by thread and symbol)"
+    rm -f "$WORK/out/k.bin"*
+    perf record -q -F 1999 -o "$WORK/perf.data" $KVGET -n 8 "$url" "$WORK/out/k.bin" 2>/dev/null
+    perf report -q -i "$WORK/perf.data" --stdio --sort pid 2>/dev/null | head -8 || true
+    perf report -q -i "$WORK/perf.data" --stdio --sort dso,sym 2>/dev/null | head -30 || true
+    rm -f "$WORK/out/k.bin"*
+  done
 fi
 
 python3 - "$RESULTS" "$WORK/strace.txt" <<'PY'
