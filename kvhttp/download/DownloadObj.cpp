@@ -1,6 +1,7 @@
 #include "kvhttp/download/DownloadObj.h"
 
 #include <fcntl.h>
+#include <openssl/crypto.h>
 #include <unistd.h>
 
 #include <boost/system/system_error.hpp>
@@ -150,7 +151,9 @@ void DownloadObj::Run() {
     downloader_->CloseFiles();
   }
   // The run is over before anyone learns its end, so that a next request can reconfigure and
-  // start the task at once.
+  // start the task at once. This thread's TLS state (random generators, error queue) goes now
+  // too: a program that exits once it learns the end must not race the thread's own clean-up.
+  OPENSSL_thread_stop();
   running_ = false;
   set_state(end);
 }
