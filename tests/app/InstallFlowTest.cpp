@@ -41,10 +41,6 @@ std::string Installer(std::size_t size) {
 
 class InstallFlowTest : public apptest::FlowTest {
  protected:
-  std::wstring NetworkErrorText() const {
-    const LanguageManager& lang = app_->frame().Language();
-    return lang.GetText(L"STR_NETWORK_ERROR") + L"\n\n" + lang.GetText(L"STR_OPERATE_TIP");
-  }
   // Requests for the installer that asked for a range starting past 0.
   int ResumedRequests() const {
     int n = 0;
@@ -298,11 +294,7 @@ TEST(RedirectProbeTest, HttpsAsksOverTlsAndRefusesAPlainTarget) {
   kvtest::TestCertificates certs;
   ASSERT_TRUE(kvtest::MakeTestCertificates(dir / "certs", {"127.0.0.1"}, certs));
   setenv("SSL_CERT_FILE", certs.caCert.c_str(), 1);
-  kvtest::NginxOptions options;
-  options.root = dir.path();
-  options.tls = true;
-  options.certFile = certs.serverCert;
-  options.keyFile = certs.serverKey;
+  kvtest::NginxOptions options = kvtest::TlsNginxOptions(dir.path(), certs);
   options.extraServerConfig =
       "location = /to-plain { return 302 http://127.0.0.1:1/setup.exe; }\n"
       "location = /to-secure { return 302 https://127.0.0.1:1/setup.exe; }\n";
@@ -354,10 +346,6 @@ class PayloadCheckTest : public apptest::FlowTest {
     });
   }
   bool InstallerRan() const { return fs::exists(installDir_ / "installer.log"); }
-  std::wstring NetworkErrorText() const {
-    const LanguageManager& lang = app_->frame().Language();
-    return lang.GetText(L"STR_NETWORK_ERROR") + L"\n\n" + lang.GetText(L"STR_OPERATE_TIP");
-  }
   int InstallerRequests() const {
     int n = 0;
     for (const std::string& line : server_.RequestLog()) {

@@ -277,6 +277,15 @@ std::string NginxServer::BaseUrl() const {
 
 static int Run(const std::string& cmd) { return std::system(cmd.c_str()); }
 
+NginxOptions TlsNginxOptions(const fs::path& root, const TestCertificates& certs) {
+  NginxOptions o;
+  o.root = root;
+  o.tls = true;
+  o.certFile = certs.serverCert;
+  o.keyFile = certs.serverKey;
+  return o;
+}
+
 bool MakeTestCertificates(const fs::path& dir, const std::vector<std::string>& hosts,
                           TestCertificates& out) {
   fs::create_directories(dir);

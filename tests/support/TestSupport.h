@@ -99,5 +99,7 @@ struct TestCertificates {
 };
 bool MakeTestCertificates(const std::filesystem::path& dir, const std::vector<std::string>& hosts,
                           TestCertificates& out);
+// Options for an nginx serving `root` over TLS with the server certificate of `certs`.
+NginxOptions TlsNginxOptions(const std::filesystem::path& root, const TestCertificates& certs);
 
 }  // namespace kvtest

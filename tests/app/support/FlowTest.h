@@ -35,6 +35,11 @@ class FlowTest : public ::testing::Test {
   bool WaitForState(WindowState state,
                     std::chrono::milliseconds timeout = std::chrono::seconds(30));
   bool WaitForProgress(int atLeast);
+  // The network-error box's text in the window's language.
+  std::wstring NetworkErrorText() const {
+    const LanguageManager& lang = app_->frame().Language();
+    return lang.GetText(L"STR_NETWORK_ERROR") + L"\n\n" + lang.GetText(L"STR_OPERATE_TIP");
+  }
   static void SetEnv(const char* name, const std::string& value);
 
   PrivateDir installDir_;

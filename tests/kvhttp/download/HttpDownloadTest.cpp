@@ -305,12 +305,7 @@ TEST(DriverTls, ServerCertificateIsVerified) {
   fs::permissions(www.path(),
                   fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
   kvtest::NginxServer nginx;
-  kvtest::NginxOptions o;
-  o.root = www.path();
-  o.tls = true;
-  o.certFile = tls.serverCert;
-  o.keyFile = tls.serverKey;
-  ASSERT_TRUE(nginx.Start(o));
+  ASSERT_TRUE(nginx.Start(kvtest::TlsNginxOptions(www.path(), tls)));
   kvhttp::SetDownloadTaskDefaults(kvhttp::DownloadTaskDefaults{});
 
   // Signed by nobody the system trusts: the start fails.
@@ -431,12 +426,7 @@ TEST(DriverProxy, HttpProxyWithBasicAuthorisationCarriesPlainAndTunnelledDownloa
   kvtest::TestCertificates tls;
   ASSERT_TRUE(kvtest::MakeTestCertificates(certs.path(), {"127.0.0.1"}, tls));
   kvtest::NginxServer secure;
-  kvtest::NginxOptions o;
-  o.root = www.path();
-  o.tls = true;
-  o.certFile = tls.serverCert;
-  o.keyFile = tls.serverKey;
-  ASSERT_TRUE(secure.Start(o));
+  ASSERT_TRUE(secure.Start(kvtest::TlsNginxOptions(www.path(), tls)));
   kvtest::SquidProxy squid;
   ASSERT_TRUE(squid.Start("alice", "s3 cret")) << squid.Log();
   kvhttp::SetDownloadTaskDefaults(kvhttp::DownloadTaskDefaults{});

@@ -197,11 +197,7 @@ TEST_F(KvgetTest, RedirectFromHttpsToPlainHttpIsRefused) {
   fs::permissions(www.path(),
                   fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
   kvtest::NginxServer secure;
-  kvtest::NginxOptions o;
-  o.root = www.path();
-  o.tls = true;
-  o.certFile = tls.serverCert;
-  o.keyFile = tls.serverKey;
+  kvtest::NginxOptions o = kvtest::TlsNginxOptions(www.path(), tls);
   o.extraServerConfig = "    location /away { return 302 " + nginx_.Url("/f.bin") + "; }\n";
   ASSERT_TRUE(secure.Start(o));
   const std::size_t before = nginx_.Requests().size();
